@@ -1,0 +1,51 @@
+// The in-process file API over the node filesystem (procfs at /proc, sysfs at /sys, later
+// /dev/memcg and /dev): what a user task's system calls would do. Every call runs as the
+// calling thread's current task, whose credentials the permission checks use. Results are
+// as the system calls return them: a value >= 0, or a negative errno.
+#pragma once
+
+#include <platform/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim::vfs {
+
+// open(2) flags and lseek(2) whence, with Linux's values.
+inline constexpr int O_RDONLY_ = 0, O_WRONLY_ = 1, O_RDWR_ = 2, O_CREAT_ = 0100,
+                     O_TRUNC_ = 01000, O_APPEND_ = 02000;
+inline constexpr int SEEK_SET_ = 0, SEEK_CUR_ = 1, SEEK_END_ = 2;
+
+struct Stat {
+    umode_t mode = 0;  // file type bits (S_IFDIR 0040000, S_IFREG 0100000, S_IFLNK 0120000) | perms
+    uid_t uid = 0;
+    gid_t gid = 0;
+    loff_t size = 0;
+    int64_t mtime = 0;  // wall-clock seconds
+    unsigned int nlink = 1;
+};
+
+struct DirEntry {
+    std::string name;
+    umode_t mode = 0;
+};
+
+int open(std::string_view path, int flags);
+ssize_t read(int fd, void *buf, size_t count);
+ssize_t write(int fd, const void *buf, size_t count);
+loff_t lseek(int fd, loff_t offset, int whence);
+int close(int fd);
+int stat(std::string_view path, Stat *st);
+// Entries of a directory in the order the tree keeps them (creation order).
+int readdir(std::string_view path, std::vector<DirEntry> *entries);
+int mkdir(std::string_view path, umode_t mode);
+int rmdir(std::string_view path);
+// Target of a symbolic link.
+int readlink(std::string_view path, std::string *target);
+
+// Conveniences for tests and the shell: open, read everything (or write once), close.
+int read_file(std::string_view path, std::string *out);
+int write_file(std::string_view path, std::string_view text);
+
+}  // namespace sim::vfs

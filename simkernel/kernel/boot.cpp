@@ -1,0 +1,36 @@
+// Kernel start-up and shutdown: calls each area's boot routine in the kernel's order.
+#include "simkernel/kernel/boot.h"
+
+#include "simkernel/fs/fs_boot.h"
+#include "simkernel/kernel/module_loader.h"
+#include "simkernel/kernel/sched_boot.h"
+
+#include <cassert>
+
+namespace sim {
+namespace {
+bool booted;
+BootParams boot_params;
+}  // namespace
+
+void kernel_boot(const BootParams &params) {
+    assert(!booted && "kernel_boot() called twice");
+    boot_params = params;
+    fs_boot();
+    sched_boot(params);
+    modules_boot();
+    booted = true;
+}
+
+void kernel_shutdown() {
+    if (!booted) return;
+    modules_shutdown();
+    sched_shutdown();
+    fs_shutdown();
+    booted = false;
+}
+
+bool kernel_booted() { return booted; }
+const BootParams &kernel_boot_params() { return boot_params; }
+
+}  // namespace sim

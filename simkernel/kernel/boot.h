@@ -1,0 +1,25 @@
+// Bringing the simulated kernel up and down. A real model of the order in which the kernel's
+// areas start: filesystems first, then the scheduler's boot tasks, then the module loader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+struct BootParams {
+    unsigned int cpus = 8;
+    uint64_t ram_bytes = 8ULL << 30;
+    uint64_t swap_bytes = 0;
+    int64_t wall_clock_start = 1796716800;  // 2026-12-08 08:00:00 UTC
+    std::string model = "phonesim";
+};
+
+// Starts every area; once per process until kernel_shutdown().
+void kernel_boot(const BootParams &params);
+// Unloads what is loaded, stops every kernel thread and releases the kernel's state.
+void kernel_shutdown();
+bool kernel_booted();
+const BootParams &kernel_boot_params();
+
+}  // namespace sim

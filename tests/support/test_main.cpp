@@ -1,0 +1,19 @@
+// Test entry point: boots the simulated kernel with the default phone's parameters before the
+// first test and shuts it down after the last.
+#include "simkernel/kernel/boot.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+class KernelEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { sim::kernel_boot(sim::BootParams{}); }
+    void TearDown() override { sim::kernel_shutdown(); }
+};
+}  // namespace
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new KernelEnvironment);
+    return RUN_ALL_TESTS();
+}
