@@ -1,0 +1,158 @@
+// phonesim: boots the simulated phone from a device tree, loads the vendor modules as init
+// does at boot, and runs a shell over the phone's files and hardware.
+#include "phonesim/devicetree.h"
+#include "phonesim/shell.h"
+
+#include "simkernel/kernel/boot.h"
+#include "simkernel/kernel/module_loader.h"
+#include "simkernel/kernel/sim_time.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+namespace {
+
+const char kHelp[] =
+    "usage: phonesim [--dtb FILE] [--realtime] [--no-modules] [-c COMMANDS | SCRIPT]\n"
+    "\n"
+    "Boots a simulated Android phone (Linux 5.10, arm64) in this process, loads its vendor\n"
+    "modules as init does at boot, and runs a shell on it: the commands of -c, of the\n"
+    "script file, or of standard input (with a prompt when it is a terminal).\n"
+    "\n"
+    "  --dtb FILE    boot from this compiled device tree instead of the embedded default\n"
+    "                phone (8 CPUs, 8 GiB of RAM)\n"
+    "  --realtime    let time follow the host clock instead of advancing only on `sleep`\n"
+    "  --no-modules  boot without loading the vendor modules\n"
+    "  -c COMMANDS   run COMMANDS and exit with the status of the last one\n"
+    "  --help        show this text\n"
+    "\n"
+    "The shell splits words on blanks, with single and double quotes and backslash escapes\n"
+    "as sh has them; `;` and newlines separate commands, `#` starts a comment, $? is the\n"
+    "status of the last command, > FILE and >> FILE redirect standard output. Errors are\n"
+    "printed as a device's shell prints them and set the status. Time is virtual: it moves\n"
+    "only with `sleep`, and after every command the phone settles (every kernel thread\n"
+    "asleep, no work pending), so runs are repeatable.\n"
+    "\n"
+    "Commands:\n";
+
+class FdOutput : public phonesim::Output {
+public:
+    explicit FdOutput(int fd) : fd_(fd) {}
+    void write(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+            if (n <= 0) return;
+            bytes.remove_prefix(static_cast<size_t>(n));
+        }
+    }
+
+private:
+    int fd_;
+};
+
+std::string executable_dir() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    if (n <= 0) return ".";
+    buf[n] = 0;
+    return std::filesystem::path(buf).parent_path().string();
+}
+
+bool read_file(const std::string &path, std::string *out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// Loads the modules that modules.load lists, in its order, as Android's init does.
+void load_boot_modules() {
+    std::ifstream list(sim::module_dir() + "/modules.load");
+    std::string name;
+    while (std::getline(list, name))
+        if (!name.empty()) sim::module_load(name);
+    sim::settle();
+}
+
+int run_interactive(phonesim::Shell &shell, FdOutput &out) {
+    bool tty = isatty(0);
+    std::string pending, line;
+    for (;;) {
+        if (tty) out.write(pending.empty() ? "phone:/ # " : "> ");
+        if (!std::getline(std::cin, line)) break;
+        pending += line + "\n";
+        if (phonesim::lex(pending).incomplete) continue;
+        shell.run(pending);
+        pending.clear();
+        if (shell.finished()) break;
+    }
+    return shell.status();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string dtb_path, commands, script;
+    bool have_commands = false, realtime = false, modules = true;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << kHelp << phonesim::Shell::usage();
+            return 0;
+        } else if (a == "--dtb" && i + 1 < argc) {
+            dtb_path = argv[++i];
+        } else if (a == "--realtime") {
+            realtime = true;
+        } else if (a == "--no-modules") {
+            modules = false;
+        } else if (a == "-c" && i + 1 < argc) {
+            commands = argv[++i];
+            have_commands = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::cerr << "phonesim: unknown option " << a << " (see --help)\n";
+            return 2;
+        } else if (script.empty()) {
+            script = a;
+        } else {
+            std::cerr << "phonesim: more than one script given\n";
+            return 2;
+        }
+    }
+
+    std::string blob(phonesim::default_dtb());
+    if (!dtb_path.empty() && !read_file(dtb_path, &blob)) {
+        std::cerr << "phonesim: " << dtb_path << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    phonesim::PhoneDescription phone;
+    std::string err = phonesim::describe_phone(std::vector<char>(blob.begin(), blob.end()), &phone);
+    if (!err.empty()) {
+        std::cerr << "phonesim: " << (dtb_path.empty() ? "default device tree" : dtb_path)
+                  << ": " << err << "\n";
+        return 1;
+    }
+    if (!script.empty() && !read_file(script, &commands)) {
+        std::cerr << "phonesim: " << script << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+
+    sim::kernel_boot(phone.params);
+    sim::module_set_dir(executable_dir() + "/../modules");
+    if (modules) load_boot_modules();
+    if (realtime) sim::realtime_start();
+
+    FdOutput out(1), err_out(2);
+    phonesim::Shell shell(out, err_out);
+    int status = (have_commands || !script.empty()) ? shell.run(commands)
+                                                    : run_interactive(shell, out);
+    if (realtime) sim::realtime_stop();
+    sim::kernel_shutdown();
+    return status;
+}

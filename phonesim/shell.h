@@ -1,0 +1,72 @@
+// The phonesim shell: runs commands on the simulated phone as a device's shell runs them, in
+// a user task ("sh" unless `as` names another), settling the simulation after each command.
+#pragma once
+
+#include "phonesim/shell_lexer.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct task_struct;
+
+namespace phonesim {
+
+// Where a command's standard output goes: the terminal, or one buffered write() to a file.
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual void write(std::string_view bytes) = 0;
+};
+
+class Shell;
+
+struct Invocation {
+    Shell &shell;
+    std::vector<std::string> args;  // args[0] is the command name
+    Output &out;
+    Output &err;
+    // "cmd: " + text + "\n" on standard error.
+    void error(std::string_view text) const;
+};
+
+struct Builtin {
+    const char *name;
+    int (*run)(Invocation &inv);
+    const char *usage;  // for --help: "NAME ARGS  what it does"
+};
+
+// The command tables, one per group of commands.
+std::vector<Builtin> file_builtins();
+std::vector<Builtin> kernel_builtins();
+
+class Shell {
+public:
+    // out/err receive the bytes that a device's shell would print on its descriptors 1 and 2.
+    Shell(Output &out, Output &err);
+
+    // Runs every command of text in order; stops early on `exit` or, under `set -e`, at the
+    // first failing command. Returns the status of the last command run.
+    int run(std::string_view text);
+    bool finished() const { return finished_; }
+    int status() const { return status_; }
+
+    // The usage lines of all commands, for --help.
+    static std::string usage();
+
+private:
+    int run_command(const Command &cmd);
+    int run_words(std::vector<std::string> args, const std::vector<Redirect> &redirects);
+    int run_as(std::vector<std::string> args, const std::vector<Redirect> &redirects);
+    int run_builtin(const Builtin &b, std::vector<std::string> args, Output &out);
+
+    Output &out_;
+    Output &err_;
+    std::vector<Builtin> builtins_;
+    int status_ = 0;
+    bool errexit_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace phonesim

@@ -1,0 +1,69 @@
+#include "phonesim/shell_lexer.h"
+
+#include <gtest/gtest.h>
+
+namespace phonesim {
+namespace {
+
+std::vector<std::vector<std::string>> words_of(std::string_view in, int status = 0) {
+    LexResult r = lex(in);
+    EXPECT_EQ(r.error, "") << in;
+    std::vector<std::vector<std::string>> out;
+    for (const Command &c : r.commands) {
+        std::vector<std::string> w;
+        for (const Word &word : c.words) w.push_back(word.expand(status));
+        out.push_back(w);
+    }
+    return out;
+}
+
+using Words = std::vector<std::vector<std::string>>;
+
+TEST(ShellLexer, Words_SplitLikeSh) {
+    struct Case {
+        const char *in;
+        Words want;
+    } cases[] = {
+        {"echo  a\tb", {{"echo", "a", "b"}}},
+        {"echo 'a  b' \"c d\"", {{"echo", "a  b", "c d"}}},
+        {"echo a\\ b", {{"echo", "a b"}}},
+        {"echo '' \"\"", {{"echo", "", ""}}},
+        {"echo 'it''s'", {{"echo", "its"}}},
+        {"echo \"a\\\"b\\$c\\n\"", {{"echo", "a\"b$c\\n"}}},
+        {"echo '$?' \"$?\" $?x", {{"echo", "$?", "7", "7x"}}},
+        {"a; b\nc", {{"a"}, {"b"}, {"c"}}},
+        {"echo a # comment; b\nc", {{"echo", "a"}, {"c"}}},
+        {"echo a#b", {{"echo", "a#b"}}},
+        {"echo 'x;y' \"p\nq\"", {{"echo", "x;y", "p\nq"}}},
+        {"echo a\\\nb", {{"echo", "ab"}}},
+        {";;\n\n", {}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(words_of(c.in, 7), c.want) << c.in;
+}
+
+TEST(ShellLexer, Redirects_AttachToTheirCommand) {
+    LexResult r = lex("echo 1 > /proc/a; echo 2 >>/proc/b x");
+    ASSERT_EQ(r.commands.size(), 2u);
+    ASSERT_EQ(r.commands[0].redirects.size(), 1u);
+    EXPECT_FALSE(r.commands[0].redirects[0].append);
+    EXPECT_EQ(r.commands[0].redirects[0].target.expand(0), "/proc/a");
+    ASSERT_EQ(r.commands[1].redirects.size(), 1u);
+    EXPECT_TRUE(r.commands[1].redirects[0].append);
+    EXPECT_EQ(r.commands[1].redirects[0].target.expand(0), "/proc/b");
+    ASSERT_EQ(r.commands[1].words.size(), 3u);
+    EXPECT_EQ(r.commands[1].words[2].expand(0), "x");
+}
+
+TEST(ShellLexer, Errors_ReportIncompleteInput) {
+    for (const char *in : {"echo 'abc", "echo \"abc", "echo abc\\"}) {
+        LexResult r = lex(in);
+        EXPECT_TRUE(r.incomplete) << in;
+        EXPECT_NE(r.error, "") << in;
+    }
+    LexResult r = lex("echo >");
+    EXPECT_FALSE(r.incomplete);
+    EXPECT_NE(r.error, "");
+}
+
+}  // namespace
+}  // namespace phonesim
