@@ -14,6 +14,10 @@
 #define __user
 #define __iomem
 #define __force
+// Spelled exactly as the C library spells it, so both definitions may meet.
+#ifndef __always_inline
+#define __always_inline __inline __attribute__((__always_inline__))
+#endif
 
 #define READ_ONCE(x) __atomic_load_n(&(x), __ATOMIC_RELAXED)
 #define WRITE_ONCE(x, v) __atomic_store_n(&(x), (v), __ATOMIC_RELAXED)

@@ -14,7 +14,8 @@ typedef int64_t s64;
 typedef uint64_t u64;
 
 typedef long ssize_t;
-typedef long long loff_t;
+// 64 bits as in the kernel, spelled as the C library spells its own loff_t.
+typedef long loff_t;
 typedef unsigned short umode_t;
 typedef unsigned int fmode_t;
 typedef unsigned int gfp_t;
