@@ -25,25 +25,30 @@ static inline bool test_and_set_bit(unsigned int nr, volatile unsigned long *add
 }
 
 static inline bool test_and_clear_bit(unsigned int nr, volatile unsigned long *addr) {
-    return __atomic_fetch_and(addr + BIT_WORD(nr), ~BIT_MASK(nr), __ATOMIC_SEQ_CST) &
-           BIT_MASK(nr);
+    return __atomic_fetch_and(addr + BIT_WORD(nr), ~BIT_MASK(nr), __ATOMIC_SEQ_CST) & BIT_MASK(nr);
 }
 
 static inline void __set_bit(unsigned int nr, volatile unsigned long *addr) {
-    addr[BIT_WORD(nr)] |= BIT_MASK(nr);
+    *((unsigned long *)addr + BIT_WORD(nr)) |= BIT_MASK(nr);
 }
 
 static inline void __clear_bit(unsigned int nr, volatile unsigned long *addr) {
-    addr[BIT_WORD(nr)] &= ~BIT_MASK(nr);
+    *((unsigned long *)addr + BIT_WORD(nr)) &= ~BIT_MASK(nr);
 }
 
 static inline bool test_bit(unsigned int nr, const volatile unsigned long *addr) {
     return (__atomic_load_n(addr + BIT_WORD(nr), __ATOMIC_RELAXED) >> (nr % BITS_PER_LONG)) & 1UL;
 }
 
-static inline unsigned int hweight32(unsigned int w) { return __builtin_popcount(w); }
-static inline unsigned long hweight64(u64 w) { return __builtin_popcountll(w); }
-static inline unsigned long hweight_long(unsigned long w) { return __builtin_popcountl(w); }
+static inline unsigned int hweight32(unsigned int w) {
+    return __builtin_popcount(w);
+}
+static inline unsigned long hweight64(u64 w) {
+    return __builtin_popcountll(w);
+}
+static inline unsigned long hweight_long(unsigned long w) {
+    return __builtin_popcountl(w);
+}
 
 extern "C" {
 // Index of the next set (or clear) bit at or after offset, or size if there is none.
@@ -56,6 +61,14 @@ static inline unsigned long find_first_bit(const unsigned long *addr, unsigned l
     return find_next_bit(addr, size, 0);
 }
 
-#define for_each_set_bit(bit, addr, size)                 \
+static inline unsigned long find_first_zero_bit(const unsigned long *addr, unsigned long size) {
+    return find_next_zero_bit(addr, size, 0);
+}
+
+#define for_each_clear_bit(bit, addr, size)                             \
+    for ((bit) = find_next_zero_bit((addr), (size), 0); (bit) < (size); \
+         (bit) = find_next_zero_bit((addr), (size), (bit) + 1))
+
+#define for_each_set_bit(bit, addr, size)                          \
     for ((bit) = find_next_bit((addr), (size), 0); (bit) < (size); \
          (bit) = find_next_bit((addr), (size), (bit) + 1))

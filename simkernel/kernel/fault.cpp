@@ -2,12 +2,13 @@
 // every failable operation).
 #include "simkernel/kernel/fault.h"
 
-#include <platform/module.h>
-
 #include <map>
 #include <mutex>
 #include <random>
 #include <sstream>
+
+// After the C++ library: platform/compiler.h defines __init, a name libstdc++ uses.
+#include <platform/module.h>
 
 namespace sim {
 namespace {
