@@ -6,9 +6,11 @@
 # memcpy/memset the compiler emits) resolve against the process when it is loaded. As modpost
 # does, NAME.mod.cpp defines the module's descriptor __this_module.
 
+# No sibling calls: the kernel charges allocations and finds the calling module by the return
+# address of its exported functions, which a tail call would make the module's caller's.
 set(SIM_MODULE_CXX_FLAGS
   -ffreestanding -fno-exceptions -fno-rtti -fvisibility=hidden -fno-gnu-unique
-  -fno-threadsafe-statics -fPIC)
+  -fno-threadsafe-statics -fno-optimize-sibling-calls -fPIC)
 
 function(add_kernel_module name)
   cmake_parse_arguments(M "" "" "SOURCES;INCLUDES" ${ARGN})
