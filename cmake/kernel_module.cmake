@@ -29,12 +29,17 @@ extern "C" void cleanup_module(void) __attribute__((weak, visibility("hidden")))
 
 MODULE_INFO(name, "@name@");
 
-extern "C" __attribute__((visibility("default"))) struct module __this_module = {
+extern "C" {
+__attribute__((visibility("default"))) struct module __this_module = {
     .state = MODULE_STATE_UNFORMED,
+    .list = {},
     .name = "@name@",
+    .mkobj = {},
     .init = init_module,
     .exit = cleanup_module,
+    .sim_host = nullptr,
 };
+}
 ]=])
   add_library(${name} MODULE ${M_SOURCES} ${mod_cpp})
   set_target_properties(${name} PROPERTIES

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <platform/kobject.h>
+#include <platform/moduleparam.h>
 
 #define MODULE_NAME_LEN 56
 

@@ -104,6 +104,9 @@ int module_image_read(const std::string &path, ModuleImage *img) {
         } else if (name == "__ksymtab") {
             img->ksymtab_addr = s.sh_addr;
             img->ksymtab_size = s.sh_size;
+        } else if (name == "__param") {
+            img->param_addr = s.sh_addr;
+            img->param_size = s.sh_size;
         } else if (s.sh_type == SHT_DYNSYM) {
             std::string_view syms, strs;
             if (s.sh_link >= sh.size() || s.sh_entsize != sizeof(Elf64_Sym) ||

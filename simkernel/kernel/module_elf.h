@@ -16,6 +16,8 @@ struct ModuleImage {
     std::vector<std::string> imports;
     // Offset of __ksymtab from the load base, and its size; 0/0 if the module exports nothing.
     uint64_t ksymtab_addr = 0, ksymtab_size = 0;
+    // Likewise for __param, the module's parameters.
+    uint64_t param_addr = 0, param_size = 0;
     // Extent of the loadable segments, relative to the load base.
     uint64_t map_begin = 0, map_end = 0;
 };

@@ -6,6 +6,7 @@
 #include "simkernel/fs/sysfs_module.h"
 #include "simkernel/kernel/module_elf.h"
 #include "simkernel/kernel/module_owner.h"
+#include "simkernel/kernel/module_params.h"
 
 #include <dlfcn.h>
 #include <link.h>
@@ -280,7 +281,7 @@ int module_read_info(const std::string &path,
     return 0;
 }
 
-int module_load(const std::string &arg) {
+int module_load(const std::string &arg, std::string_view args) {
     std::lock_guard load(module_mutex);
     auto m = std::make_unique<sim_module_host>();
     m->path = resolve_path(arg);
@@ -340,6 +341,13 @@ int module_load(const std::string &arg) {
     {
         std::lock_guard g(table_lock);
         modules.push_back(std::move(m));
+    }
+
+    auto *kp = reinterpret_cast<const kernel_param *>(lm->l_addr + host->img.param_addr);
+    if (int err =
+            module_parse_args(mod->name, args, kp, host->img.param_size / sizeof(kernel_param))) {
+        free_module(host, false);
+        return err;
     }
 
     // mod_sysfs_setup(): /sys/module/<name> exists while init runs.
@@ -420,6 +428,26 @@ struct module *module_find(std::string_view name) {
     std::lock_guard g(table_lock);
     sim_module_host *m = find_locked(name);
     return m ? m->mod : nullptr;
+}
+
+void *module_symbol_get(std::string_view sym) {
+    std::lock_guard g(table_lock);
+    sim_module_host *owner = nullptr;
+    const sim_module_host::Export *e = find_export_locked(std::string(sym), &owner);
+    if (!e || !try_module_get(owner->mod))
+        return nullptr;
+    return const_cast<void *>(e->value);
+}
+
+void module_symbol_put(std::string_view sym) {
+    std::lock_guard g(table_lock);
+    sim_module_host *owner = nullptr;
+    if (!find_export_locked(std::string(sym), &owner)) {
+        std::fprintf(stderr, "simkernel: symbol_put(%.*s): no such export\n", int(sym.size()),
+                     sym.data());
+        std::abort();
+    }
+    module_put(owner->mod);
 }
 
 bool kernel_tainted_proprietary() {

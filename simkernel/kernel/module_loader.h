@@ -17,10 +17,11 @@ namespace sim {
 void module_set_dir(const std::string &dir);
 std::string module_dir();
 
-// insmod (init_module(2)): reads, links and initialises the module; 0 or a negative errno, with
-// the kernel's log lines: -ENOENT (no such file, or "Unknown symbol"), -ENOEXEC (not a module),
-// -EEXIST (a module of that name is loaded), or what the module's init routine returned.
-int module_load(const std::string &path);
+// insmod (init_module(2)): reads, links and initialises the module, with args ("name=value ...")
+// for its parameters; 0 or a negative errno, with the kernel's log lines: -ENOENT (no such file,
+// or "Unknown symbol"), -ENOEXEC (not a module), -EEXIST (a module of that name is loaded),
+// -EINVAL (a bad parameter value), or what the module's init routine returned.
+int module_load(const std::string &path, std::string_view args = {});
 // rmmod (delete_module(2)): -ENOENT if not loaded; -EAGAIN (the kernel's -EWOULDBLOCK) while
 // other modules use it or something holds a reference; -EBUSY if it is still coming up or
 // going away, or has an init routine but no exit routine.
@@ -40,6 +41,10 @@ struct ModuleInfo {
 std::vector<ModuleInfo> module_list();
 // The descriptor of a loaded module, or null.
 struct module *module_find(std::string_view name);
+// __symbol_get(): the address of a loaded module's export, pinning its module, or null;
+// symbol_put() drops the pin.
+void *module_symbol_get(std::string_view sym);
+void module_symbol_put(std::string_view sym);
 
 // modinfo: the .modinfo "key=value" pairs of a module file (path or bare name), in file order;
 // 0 or a negative errno (-ENOENT, -ENOEXEC).

@@ -1,0 +1,4 @@
+// Allocation through the C++ runtime instead of kmalloc.
+extern "C" int *sample_alloc(void) {
+    return new int(1);
+}
