@@ -6,8 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +31,9 @@ class ModuleLoaderTest : public ::testing::Test {
 
     void TearDown() override {
         for (const char *name : {"modtest_user", "modtest_prop", "modtest_dup", "modtest"})
-            if (sim::module_find(name))
+            if (sim::module_find(name)) {
                 EXPECT_EQ(sim::module_unload(name), 0) << name;
+            }
     }
 
     std::vector<std::string> log() const { return sim::log_texts_since(mark_); }
@@ -166,8 +171,9 @@ TEST_P(ModuleLoaderInitFailureTest, Load_InitFailureLeavesNothing) {
     EXPECT_EQ(sim::module_find("modtest"), nullptr);
     EXPECT_FALSE(exists("/sys/module/modtest"));
     EXPECT_EQ(log_count("still registered"), c.leftover_lines) << c.desc;
-    if (c.leftover_lines)
+    if (c.leftover_lines) {
         EXPECT_EQ(log_count("modtest_state"), 1) << c.desc;
+    }
     // Nothing stale blocks the next load, whose state starts afresh.
     ASSERT_EQ(sim::module_load("modtest"), 0) << c.desc;
     EXPECT_EQ(call_counter(), 1);
@@ -226,13 +232,25 @@ TEST_F(ModuleLoaderTest, Load_MissingFileIsEnoent) {
     EXPECT_EQ(sim::module_load(sim::module_dir() + "/no_such_module.ko"), -ENOENT);
 }
 
+TEST_F(ModuleLoaderTest, Load_NotAModuleIsEnoexec) {
+    // A text file, and a shared object without .modinfo (the kernel library itself).
+    std::string text = ::testing::TempDir() + "module_loader_test_not_elf.ko";
+    std::ofstream(text) << "not an object\n";
+    EXPECT_EQ(sim::module_load(text), -ENOEXEC);
+    std::remove(text.c_str());
+    Dl_info dl;
+    ASSERT_NE(dladdr(reinterpret_cast<void *>(&sim::module_load), &dl), 0);
+    EXPECT_EQ(sim::module_load(dl.dli_fname), -ENOEXEC);
+}
+
 TEST_F(ModuleLoaderTest, Unload_NotLoadedIsEnoent) {
     EXPECT_EQ(sim::module_unload("modtest"), -ENOENT);
 }
 
 TEST_F(ModuleLoaderTest, Unload_ModuleWithoutExitIsPermanent) {
-    if (!sim::module_find("modtest_noexit"))
+    if (!sim::module_find("modtest_noexit")) {
         ASSERT_EQ(sim::module_load("modtest_noexit"), 0);
+    }
     EXPECT_EQ(sim::module_unload("modtest_noexit"), -EBUSY);
     auto l = sim::module_list();
     const sim::ModuleInfo *m = info(l, "modtest_noexit");
