@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+// After the standard headers: platform/ defines attribute macros libstdc++ also uses.
+#include "simkernel/kernel/task.h"
+
 #include <platform/module.h>
 
 namespace {
@@ -171,6 +174,7 @@ TEST_P(ModuleLoaderInitFailureTest, Load_InitFailureLeavesNothing) {
     EXPECT_EQ(sim::module_find("modtest"), nullptr);
     EXPECT_FALSE(exists("/sys/module/modtest"));
     EXPECT_EQ(log_count("still registered"), c.leftover_lines) << c.desc;
+    EXPECT_EQ(sim::task_find_by_comm("modtest_thread"), nullptr) << c.desc;
     if (c.leftover_lines) {
         EXPECT_EQ(log_count("modtest_state"), 1) << c.desc;
     }
@@ -182,8 +186,8 @@ TEST_P(ModuleLoaderInitFailureTest, Load_InitFailureLeavesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ModuleLoaderInitFailureTest,
     ::testing::Values(InitFailureCase{"clean failure", "init_errno=-5", -EIO, 0},
-                      InitFailureCase{"failure leaving kobject and allocation",
-                                      "init_errno=-19 leak=3", -ENODEV, 2},
+                      InitFailureCase{"failure leaving kobject, allocation and thread",
+                                      "init_errno=-19 leak=7", -ENODEV, 3},
                       InitFailureCase{"bad parameter value", "init_errno=abc", -EINVAL, 0}));
 
 TEST_F(ModuleLoaderTest, Unload_LeftoversReportedAndReleased) {
@@ -195,6 +199,14 @@ TEST_F(ModuleLoaderTest, Unload_LeftoversReportedAndReleased) {
     EXPECT_THAT(log(), Contains(HasSubstr("modtest: ")));
     EXPECT_FALSE(exists("/sys/module/modtest/modtest_state"));
     EXPECT_FALSE(exists("/sys/module/modtest"));
+}
+
+TEST_F(ModuleLoaderTest, Unload_LeftoverThreadStopped) {
+    ASSERT_EQ(sim::module_load("modtest", "leak=4"), 0);
+    ASSERT_NE(sim::task_find_by_comm("modtest_thread"), nullptr);
+    ASSERT_EQ(sim::module_unload("modtest"), 0);
+    EXPECT_EQ(log_count("modtest_thread"), 1);
+    EXPECT_EQ(sim::task_find_by_comm("modtest_thread"), nullptr);
 }
 
 TEST_F(ModuleLoaderTest, Load_SameNameTwiceIsEexist) {

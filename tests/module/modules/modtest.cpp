@@ -3,12 +3,14 @@
 // (leak, a mask of MODTEST_LEAK_*), so tests can watch the loader clean up after it.
 #include <platform/errno.h>
 #include <platform/kobject.h>
+#include <platform/kthread.h>
 #include <platform/module.h>
 #include <platform/printk.h>
 #include <platform/slab.h>
 
 #define MODTEST_LEAK_KOBJECT 0x1
 #define MODTEST_LEAK_ALLOC 0x2
+#define MODTEST_LEAK_KTHREAD 0x4
 
 static int init_errno;
 module_param(init_errno, int, 0444);
@@ -21,6 +23,17 @@ MODULE_PARM_DESC(leak, "what exit (or a failing init) leaves registered");
 static int modtest_count;
 static struct kobject *g_modtest_kobj;
 static void *g_modtest_buf;
+static struct task_struct *g_modtest_thread;
+
+static int modtest_thread_fn(void *) {
+    while (!kthread_should_stop()) {
+        set_current_state(TASK_INTERRUPTIBLE);
+        if (!kthread_should_stop())
+            schedule();
+        __set_current_state(TASK_RUNNING);
+    }
+    return 0;
+}
 
 extern "C" int modtest_counter_inc(void) {
     return ++modtest_count;
@@ -49,6 +62,12 @@ static int __init modtest_init(void) {
     if (!g_modtest_kobj) {
         kfree(g_modtest_buf);
         return -ENOMEM;
+    }
+    g_modtest_thread = kthread_run(modtest_thread_fn, nullptr, "modtest_thread");
+    if (IS_ERR(g_modtest_thread)) {
+        kobject_put(g_modtest_kobj);
+        kfree(g_modtest_buf);
+        return PTR_ERR(g_modtest_thread);
     }
     if (init_errno < 0) {
         modtest_release(leak);
