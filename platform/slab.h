@@ -78,7 +78,7 @@ static __always_inline void *kzalloc(size_t size, gfp_t flags) {
     return kmalloc(size, flags | __GFP_ZERO);
 }
 
-static inline void *kmalloc_array(size_t n, size_t size, gfp_t flags) {
+static __always_inline void *kmalloc_array(size_t n, size_t size, gfp_t flags) {
     size_t bytes;
     if (unlikely(__builtin_mul_overflow(n, size, &bytes)))
         return nullptr;
@@ -87,11 +87,11 @@ static inline void *kmalloc_array(size_t n, size_t size, gfp_t flags) {
     return __kmalloc(bytes, flags);
 }
 
-static inline void *kcalloc(size_t n, size_t size, gfp_t flags) {
+static __always_inline void *kcalloc(size_t n, size_t size, gfp_t flags) {
     return kmalloc_array(n, size, flags | __GFP_ZERO);
 }
 
-static inline void *kmem_cache_zalloc(struct kmem_cache *s, gfp_t flags) {
+static __always_inline void *kmem_cache_zalloc(struct kmem_cache *s, gfp_t flags) {
     return kmem_cache_alloc(s, flags | __GFP_ZERO);
 }
 

@@ -11,13 +11,13 @@ unsigned long _copy_from_user(void *to, const void __user *from, unsigned long n
 unsigned long _copy_to_user(void __user *to, const void *from, unsigned long n);
 }
 
-static inline __must_check unsigned long copy_from_user(void *to, const void __user *from,
-                                                        unsigned long n) {
+static __always_inline __must_check unsigned long copy_from_user(void *to, const void __user *from,
+                                                                 unsigned long n) {
     return _copy_from_user(to, from, n);
 }
 
-static inline __must_check unsigned long copy_to_user(void __user *to, const void *from,
-                                                      unsigned long n) {
+static __always_inline __must_check unsigned long copy_to_user(void __user *to, const void *from,
+                                                               unsigned long n) {
     return _copy_to_user(to, from, n);
 }
 

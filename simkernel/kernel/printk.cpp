@@ -18,7 +18,7 @@
 namespace sim {
 namespace {
 
-// PREFIX_MAX 32 less than 1024: the longest text one record holds.
+// LOG_LINE_MAX: 1024 less PREFIX_MAX, the buffer one printk formats into.
 constexpr size_t kLogLineMax = 1024 - 32;
 constexpr char kSoh = '\001';
 
@@ -167,7 +167,8 @@ std::string log_format(const LogRecord &rec, bool raw) {
 extern "C" {
 
 int vprintk(const char *fmt, va_list args) {
-    char text[sim::kLogLineMax + 1];
+    // As 5.10's textbuf: the level prefix counts against the limit too.
+    char text[sim::kLogLineMax];
     int len = sim::format_kernel(text, sizeof(text), fmt, args);
     size_t stored = len < 0 ? 0 : std::min(static_cast<size_t>(len), sizeof(text) - 1);
     return sim::store(text, stored);
