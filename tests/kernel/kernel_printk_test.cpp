@@ -25,31 +25,25 @@ class PrintkTest : public ::testing::Test {
 };
 
 TEST_F(PrintkTest, Levels_FromPrefix) {
+    // The prefix is read from the formatted text, so it may also come in through %s.
     const struct {
-        const char *fmt;
+        const char *prefix;
         int level;
     } cases[] = {
-        {KERN_EMERG "m", 0},
-        {KERN_ALERT "m", 1},
-        {KERN_CRIT "m", 2},
-        {KERN_ERR "m", 3},
-        {KERN_WARNING "m", 4},
-        {KERN_NOTICE "m", 5},
-        {KERN_INFO "m", 6},
-        {KERN_DEBUG "m", 7},
-        {"m", MESSAGE_LOGLEVEL_DEFAULT},
-        {KERN_DEFAULT "m", MESSAGE_LOGLEVEL_DEFAULT},
-        // The first level wins; an unknown prefix is text.
-        {KERN_ERR KERN_INFO "m", 3},
+        {KERN_EMERG, 0},         {KERN_ALERT, 1},   {KERN_CRIT, 2},
+        {KERN_ERR, 3},           {KERN_WARNING, 4}, {KERN_NOTICE, 5},
+        {KERN_INFO, 6},          {KERN_DEBUG, 7},   {"", MESSAGE_LOGLEVEL_DEFAULT},
+        {KERN_ERR KERN_INFO, 3},  // the first level wins
     };
     for (const auto &c : cases) {
         uint64_t mark = sim::log_next_seq();
-        printk(c.fmt);
+        printk("%sm", c.prefix);
         std::vector<sim::LogRecord> recs = sim::log_records_since(mark);
-        ASSERT_EQ(recs.size(), 1u) << c.fmt + 1;
-        EXPECT_EQ(recs[0].level, c.level) << c.fmt + 1;
+        ASSERT_EQ(recs.size(), 1u) << "level " << c.level;
+        EXPECT_EQ(recs[0].level, c.level);
         EXPECT_EQ(recs[0].text, "m");
     }
+    // An unknown prefix is text.
     printk(
         "\001"
         "x"
