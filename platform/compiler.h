@@ -9,8 +9,12 @@
 #define __maybe_unused __attribute__((unused))
 #define __always_unused __attribute__((unused))
 #define __must_check __attribute__((warn_unused_result))
+// Host code (simkernel, phonesim, tests) is built with SIM_HOST, because libstdc++ uses these
+// two names as identifiers.
+#ifndef SIM_HOST
 #define __init
 #define __exit
+#endif
 #define __user
 #define __iomem
 #define __force
