@@ -3,6 +3,7 @@
 
 #include <platform/cpumask.h>
 #include <platform/list.h>
+#include <platform/spinlock.h>
 
 #include <climits>
 
@@ -30,8 +31,6 @@
 
 #define TASK_COMM_LEN 16
 #define MAX_SCHEDULE_TIMEOUT LONG_MAX
-
-
 
 struct cred {
     kuid_t uid, euid, suid, fsuid;
@@ -64,6 +63,8 @@ struct task_struct {
 
 extern "C" {
 extern struct task_struct init_task;
+// Taken for writing while tasks join or leave the task list.
+extern rwlock_t tasklist_lock;
 
 struct task_struct *get_current(void);
 
@@ -79,6 +80,7 @@ long schedule_timeout_uninterruptible(long timeout);
 int wake_up_process(struct task_struct *tsk);
 int wake_up_state(struct task_struct *tsk, unsigned int state);
 int _cond_resched(void);
+void yield(void);
 
 int set_cpus_allowed_ptr(struct task_struct *p, const struct cpumask *new_mask);
 void set_task_comm(struct task_struct *tsk, const char *from);
@@ -103,23 +105,39 @@ static inline void get_task_struct(struct task_struct *t) {
 }
 
 static inline void put_task_struct(struct task_struct *t) {
-    if (__atomic_sub_fetch(&t->usage, 1, __ATOMIC_ACQ_REL) == 0) __put_task_struct(t);
+    if (__atomic_sub_fetch(&t->usage, 1, __ATOMIC_ACQ_REL) == 0)
+        __put_task_struct(t);
 }
 
+// An rcu_dereference() of the link, so walkers under rcu_read_lock() alone see whole tasks.
 static inline struct task_struct *next_task(struct task_struct *p) {
-    return list_entry(READ_ONCE(p->tasks.next), struct task_struct, tasks);
+    return list_entry(__atomic_load_n(&p->tasks.next, __ATOMIC_ACQUIRE), struct task_struct, tasks);
 }
 
 #define for_each_process(p) for (p = &init_task; (p = next_task(p)) != &init_task;)
 
 // Simulated tasks take no signals.
-static inline int signal_pending(struct task_struct *) { return 0; }
-static inline int fatal_signal_pending(struct task_struct *) { return 0; }
+static inline int signal_pending(struct task_struct *) {
+    return 0;
+}
+static inline int fatal_signal_pending(struct task_struct *) {
+    return 0;
+}
 
-static inline pid_t task_pid_nr(struct task_struct *tsk) { return tsk->pid; }
+static inline pid_t task_pid_nr(struct task_struct *tsk) {
+    return tsk->pid;
+}
 
-static inline kuid_t current_uid(void) { return current->cred->uid; }
-static inline kuid_t current_euid(void) { return current->cred->euid; }
-static inline kuid_t current_fsuid(void) { return current->cred->fsuid; }
+static inline kuid_t current_uid(void) {
+    return current->cred->uid;
+}
+static inline kuid_t current_euid(void) {
+    return current->cred->euid;
+}
+static inline kuid_t current_fsuid(void) {
+    return current->cred->fsuid;
+}
 #define GLOBAL_ROOT_UID ((kuid_t){0})
-static inline bool uid_eq(kuid_t a, kuid_t b) { return a.val == b.val; }
+static inline bool uid_eq(kuid_t a, kuid_t b) {
+    return a.val == b.val;
+}

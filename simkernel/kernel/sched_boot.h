@@ -8,4 +8,9 @@ struct BootParams;
 void sched_boot(const BootParams &params);
 // Stops every kernel thread (reporting any that will not stop) and frees the tasks.
 void sched_shutdown();
+
+// Bodies of kswapd0 and kcompactd0 (mm/vmscan.c kswapd(), mm/compaction.c kcompactd()), with
+// the node's pgdat as argument; the memory manager provides them.
+int kswapd_main(void *pgdat);
+int kcompactd_main(void *pgdat);
 }  // namespace sim

@@ -3,9 +3,10 @@
 // or none, an allowed-CPU mask and a state, and live on the kernel's task list.
 #pragma once
 
-#include <platform/sched.h>
-
+#include <string>
 #include <string_view>
+
+#include <platform/sched.h>
 
 namespace sim {
 
@@ -20,13 +21,13 @@ void task_exit(struct task_struct *t);
 // While alive, the calling host thread runs as task t (current == t). Host threads that are not
 // tasks (a test's main thread) run as the shell task "sh" once the kernel has booted.
 class TaskScope {
-public:
+  public:
     explicit TaskScope(struct task_struct *t);
     ~TaskScope();
     TaskScope(const TaskScope &) = delete;
     TaskScope &operator=(const TaskScope &) = delete;
 
-private:
+  private:
     struct task_struct *prev_;
 };
 
