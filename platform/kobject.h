@@ -1,13 +1,15 @@
-// Kernel objects (include/linux/kobject.h, kref.h): reference-counted nodes of sysfs.
+// Kernel objects (include/linux/kobject.h, kref.h, lib/kobject.c): reference-counted nodes of
+// sysfs. A kobject added to sysfs is a directory; its attributes are files read and written
+// through its ktype's sysfs_ops. The last kobject_put() removes the directory with everything
+// in it and calls the ktype's release.
 #pragma once
 
+#include <platform/compiler.h>
 #include <platform/list.h>
+#include <platform/sysfs.h>
 
 struct kernfs_node;
 struct kset;
-struct kobj_type;
-struct attribute;
-struct sysfs_ops;
 
 struct kref {
     int refcount;
@@ -23,12 +25,24 @@ struct kobject {
     struct kref kref;
     unsigned int state_initialized : 1;
     unsigned int state_in_sysfs : 1;
+    unsigned int state_add_uevent_sent : 1;
+    unsigned int state_remove_uevent_sent : 1;
+    unsigned int uevent_suppress : 1;
 };
 
 struct kobj_type {
     void (*release)(struct kobject *kobj);
     const struct sysfs_ops *sysfs_ops;
     struct attribute **default_attrs;
+    const struct attribute_group **default_groups;
+};
+
+// The attribute type of kobjects made by kobject_create_and_add() (kobj_sysfs_ops).
+struct kobj_attribute {
+    struct attribute attr;
+    ssize_t (*show)(struct kobject *kobj, struct kobj_attribute *attr, char *buf);
+    ssize_t (*store)(struct kobject *kobj, struct kobj_attribute *attr, const char *buf,
+                     size_t count);
 };
 
 enum kobject_action {
@@ -43,14 +57,27 @@ enum kobject_action {
 };
 
 extern "C" {
-// The kobjects of /sys/kernel, /sys/fs and friends, for modules that hang directories there.
+// The kobjects of /sys/kernel and /sys/fs, for modules that hang directories there.
 extern struct kobject *kernel_kobj;
 extern struct kobject *fs_kobj;
 
+extern const struct sysfs_ops kobj_sysfs_ops;
+
+// A directory name under parent (null: /sys); null on failure.
 struct kobject *kobject_create_and_add(const char *name, struct kobject *parent);
+void kobject_init(struct kobject *kobj, const struct kobj_type *ktype);
+__printf(3, 4) int kobject_add(struct kobject *kobj, struct kobject *parent, const char *fmt, ...);
+__printf(4, 5) int kobject_init_and_add(struct kobject *kobj, const struct kobj_type *ktype,
+                                        struct kobject *parent, const char *fmt, ...);
+__printf(2, 3) int kobject_set_name(struct kobject *kobj, const char *name, ...);
 struct kobject *kobject_get(struct kobject *kobj);
 void kobject_put(struct kobject *kobj);
+// Removes the directory now; the object lives on until its last reference is put.
 void kobject_del(struct kobject *kobj);
+// "/module/vmassist/zomd": the path below /sys, kmalloc'ed (kfree it); null on failure.
+char *kobject_get_path(struct kobject *kobj, gfp_t flag);
 }
 
-static inline const char *kobject_name(const struct kobject *kobj) { return kobj->name; }
+static inline const char *kobject_name(const struct kobject *kobj) {
+    return kobj->name;
+}

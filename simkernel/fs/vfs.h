@@ -13,8 +13,8 @@
 namespace sim::vfs {
 
 // open(2) flags and lseek(2) whence, with Linux's values.
-inline constexpr int O_RDONLY_ = 0, O_WRONLY_ = 1, O_RDWR_ = 2, O_CREAT_ = 0100,
-                     O_TRUNC_ = 01000, O_APPEND_ = 02000;
+inline constexpr int O_RDONLY_ = 0, O_WRONLY_ = 1, O_RDWR_ = 2, O_CREAT_ = 0100, O_TRUNC_ = 01000,
+                     O_APPEND_ = 02000;
 inline constexpr int SEEK_SET_ = 0, SEEK_CUR_ = 1, SEEK_END_ = 2;
 
 struct Stat {
@@ -36,6 +36,8 @@ ssize_t read(int fd, void *buf, size_t count);
 ssize_t write(int fd, const void *buf, size_t count);
 loff_t lseek(int fd, loff_t offset, int whence);
 int close(int fd);
+// A final symlink is not followed (lstat(2)): its own mode is S_IFLNK. Procfs files have size 0
+// and sysfs attribute files one page, as the kernel reports them.
 int stat(std::string_view path, Stat *st);
 // Entries of a directory in the order the tree keeps them (creation order).
 int readdir(std::string_view path, std::vector<DirEntry> *entries);
@@ -45,6 +47,7 @@ int rmdir(std::string_view path);
 int readlink(std::string_view path, std::string *target);
 
 // Conveniences for tests and the shell: open, read everything (or write once), close.
+// read_file: 0 or the error of open/read; write_file: what the one write returned.
 int read_file(std::string_view path, std::string *out);
 int write_file(std::string_view path, std::string_view text);
 
