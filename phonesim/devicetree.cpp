@@ -73,6 +73,14 @@ std::string describe_phone(std::vector<char> dtb, PhoneDescription *out) {
     if (ram == 0) return "no memory node";
     params.ram_bytes = ram;
 
+    // The zram swap device: /zram with a 64-bit "disksize" in bytes; none without the node.
+    params.swap_bytes = 0;
+    if (int zram = fdt_path_offset(fdt, "/zram"); zram >= 0) {
+        const auto *size = static_cast<const fdt32_t *>(fdt_getprop(fdt, zram, "disksize", &len));
+        if (!size || len != 8) return "bad disksize in /zram";
+        params.swap_bytes = read_cells(size, 2);
+    }
+
     out->params = params;
     out->dtb = std::move(dtb);
     return "";

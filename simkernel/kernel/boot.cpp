@@ -4,6 +4,7 @@
 #include "simkernel/fs/fs_boot.h"
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/sched_boot.h"
+#include "simkernel/mm/mm_host.h"
 
 #include <cassert>
 
@@ -18,6 +19,7 @@ void kernel_boot(const BootParams &params) {
     boot_params = params;
     fs_boot();
     sched_boot(params);
+    mm_boot(params);
     modules_boot();
     booted = true;
 }
@@ -25,6 +27,7 @@ void kernel_boot(const BootParams &params) {
 void kernel_shutdown() {
     if (!booted) return;
     modules_shutdown();
+    mm_shutdown();
     sched_shutdown();
     fs_shutdown();
     booted = false;

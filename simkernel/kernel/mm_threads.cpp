@@ -1,12 +1,9 @@
-// Placeholder bodies of kswapd0 and kcompactd0 until the memory manager gives them work: each
-// sleeps until it is stopped.
+// Placeholder body of kcompactd0 until the memory manager gives it work: it sleeps until it is
+// stopped. kswapd0's body is the memory manager's (simkernel/mm/mm_boot.cpp).
 #include "simkernel/kernel/sched_boot.h"
 #include "simkernel/kernel/sched_internal.h"
 
 namespace sim {
-int kswapd_main(void *pgdat) {
-    return kthread_idle_main(pgdat);
-}
 int kcompactd_main(void *pgdat) {
     return kthread_idle_main(pgdat);
 }

@@ -6,6 +6,7 @@
 
 #include "simkernel/kernel/sched_internal.h"
 #include "simkernel/kernel/task.h"
+#include "simkernel/mm/mm_host.h"
 #include "simkernel/mm/mm_struct.h"
 
 #include <platform/rcupdate.h>
@@ -132,6 +133,7 @@ struct task_struct *task_find_by_comm(std::string_view comm) {
 }
 
 void task_exit(struct task_struct *t) {
+    mm_task_exit(t);
     task_detach(t);
     put_task_struct(t);
 }
