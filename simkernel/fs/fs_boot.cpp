@@ -2,6 +2,7 @@
 #include "simkernel/fs/fs_boot.h"
 
 #include "simkernel/fs/fs_internal.h"
+#include "simkernel/fs/vfs.h"
 
 #include <platform/printk.h>
 #include <platform/sched.h>
@@ -29,6 +30,7 @@ void fs_shutdown() {
     std::shared_ptr<fs::Dir> root = fs::root();
     if (!root)
         return;
+    vfs::close_all();
     fs::kobjects_shutdown();
     fs::remove_node(root);
     fs::sysfs_shutdown();

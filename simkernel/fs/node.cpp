@@ -103,7 +103,7 @@ std::string Node::path() const {
 }
 
 bool Node::removed() const {
-    std::lock_guard<std::mutex> g(const_cast<std::mutex &>(active_lock_));
+    std::lock_guard<std::mutex> g(active_lock_);
     return deactivated_;
 }
 

@@ -91,7 +91,7 @@ class Node : public std::enable_shared_from_this<Node> {
     int64_t mtime_;
     std::weak_ptr<Dir> parent_;  // under tree_lock()
 
-    std::mutex active_lock_;
+    mutable std::mutex active_lock_;
     std::condition_variable active_cv_;
     int active_ = 0;
     bool deactivated_ = false;

@@ -64,6 +64,15 @@ int install(std::shared_ptr<OpenFile> of) {
 
 }  // namespace
 
+void close_all() {
+    std::vector<std::shared_ptr<OpenFile>> files;
+    {
+        FdTable &t = fds();
+        std::lock_guard<std::mutex> g(t.lock);
+        files.swap(t.files);
+    }
+}
+
 int open(std::string_view path, int flags) {
     NodeRef n;
     int err = fs::lookup(path, true, &n);

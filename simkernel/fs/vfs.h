@@ -51,4 +51,7 @@ int readlink(std::string_view path, std::string *target);
 int read_file(std::string_view path, std::string *out);
 int write_file(std::string_view path, std::string_view text);
 
+// Closes every descriptor still open (at shutdown, before the tree goes).
+void close_all();
+
 }  // namespace sim::vfs
