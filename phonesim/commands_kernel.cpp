@@ -88,7 +88,16 @@ int cmd_rmmod(Invocation &inv) {
         if (name.size() > 3 && name.ends_with(".ko")) name.resize(name.size() - 3);
         if (size_t slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
         int r = sim::module_unload(name);
-        if (r < 0) {
+        if (r == -EBUSY) {
+            // rmmod names the users, as kmod's does.
+            std::string users;
+            for (const sim::ModuleInfo &m : sim::module_list())
+                if (m.name == name)
+                    for (const std::string &u : m.used_by) users += (users.empty() ? "" : ",") + u;
+            inv.error("ERROR: Module " + name + " is in use" +
+                      (users.empty() ? std::string() : " by: " + users));
+            status = 1;
+        } else if (r < 0) {
             inv.error("failed to unload " + name + ": " + errstr(r));
             status = 1;
         }

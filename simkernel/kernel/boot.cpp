@@ -8,6 +8,8 @@
 
 #include <cassert>
 
+#include <platform/printk.h>
+
 namespace sim {
 namespace {
 bool booted;
@@ -19,6 +21,9 @@ void kernel_boot(const BootParams &params) {
     boot_params = params;
     fs_boot();
     sched_boot(params);
+    printk(KERN_NOTICE "Linux version 5.10.236-android12-9 (phonesim) #1 SMP PREEMPT\n");
+    printk(KERN_INFO "Machine model: %s\n", params.model.c_str());
+    printk(KERN_INFO "smp: Brought up 1 node, %u CPUs\n", params.cpus);
     mm_boot(params);
     modules_boot();
     booted = true;

@@ -380,9 +380,10 @@ int module_unload(std::string_view name) {
         m = find_locked(name);
         if (!m)
             return -ENOENT;
-        // Other modules depend on us: get rid of them first.
+        // Other modules depend on us: get rid of them first. Android's kernel reports a module in
+        // use as busy, which rmmod turns into "Module %s is in use".
         if (!m->users.empty())
-            return -EAGAIN;
+            return -EBUSY;
     }
     struct module *mod = m->mod;
     if (state_of(mod) != MODULE_STATE_LIVE)
@@ -393,7 +394,7 @@ int module_unload(std::string_view name) {
     // try_release_module_ref(): only the base reference may be left.
     int expected = MODULE_REF_BASE;
     if (!m->refcnt.compare_exchange_strong(expected, 0))
-        return -EAGAIN;
+        return -EBUSY;
     set_state(mod, MODULE_STATE_GOING);
     if (mod->exit)
         mod->exit();

@@ -123,7 +123,7 @@ TEST_F(ModuleLoaderTest, Unload_ExporterInUseUntilImporterGoes) {
     EXPECT_GT(l[1].size, 0u);
     EXPECT_EQ(l[0].state, "Live");
 
-    EXPECT_EQ(sim::module_unload("modtest"), -EAGAIN);
+    EXPECT_EQ(sim::module_unload("modtest"), -EBUSY);
     EXPECT_NE(sim::module_find("modtest"), nullptr);
     ASSERT_EQ(sim::module_unload("modtest_user"), 0);
     l = sim::module_list();
@@ -137,7 +137,7 @@ TEST_F(ModuleLoaderTest, Unload_PinnedModuleRefusedUntilPut) {
     struct module *mod = sim::module_find("modtest");
     ASSERT_TRUE(try_module_get(mod));
     EXPECT_EQ(module_refcount(mod), 1);
-    EXPECT_EQ(sim::module_unload("modtest"), -EAGAIN);
+    EXPECT_EQ(sim::module_unload("modtest"), -EBUSY);
     module_put(mod);
     EXPECT_EQ(sim::module_unload("modtest"), 0);
 }
@@ -164,6 +164,8 @@ struct InitFailureCase {
     int expected;
     int leftover_lines;  // lines naming modtest's objects released by the loader
 };
+
+void PrintTo(const InitFailureCase &c, std::ostream *os) { *os << c.desc; }
 
 class ModuleLoaderInitFailureTest : public ModuleLoaderTest,
                                     public ::testing::WithParamInterface<InitFailureCase> {};

@@ -50,7 +50,10 @@ static void modtest_release(int keep) {
         kobject_put(g_modtest_kobj);
     if (!(keep & MODTEST_LEAK_ALLOC))
         kfree(g_modtest_buf);
+    if (!(keep & MODTEST_LEAK_KTHREAD))
+        kthread_stop(g_modtest_thread);
     g_modtest_kobj = nullptr;
+    g_modtest_thread = nullptr;
     g_modtest_buf = nullptr;
 }
 
