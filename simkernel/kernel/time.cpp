@@ -135,6 +135,8 @@ bool timer_del_locked(struct timer_list *timer) {
 void time_advance(uint64_t ns) {
     assert(!current_host().kthread && "time_advance() called from a kernel thread");
     std::lock_guard g(advance_lock);
+    // Threads woken before the call arm their timers at the time they were woken.
+    settle();
     uint64_t end = clock_monotonic_ns() + ns;
     while (fire_next(end))
         settle();

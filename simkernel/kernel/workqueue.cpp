@@ -244,6 +244,18 @@ bool any_up_to(uint64_t target, Match match) {
     return false;
 }
 
+// Waits until the latest queueing of work, if any, has run; false if there was none.
+bool flush_locked(std::unique_lock<std::mutex> &lk, struct work_struct *work) {
+    uint64_t target = latest_seq(work);
+    if (!target)
+        return false;
+    auto done = [work, target] {
+        return !any_up_to(target, [work](const Entry &e) { return e.work == work; });
+    };
+    sched_wait(lk, done);
+    return true;
+}
+
 struct workqueue_struct *new_wq(std::string name, unsigned int flags, int max_active) {
     Pool *pool = (flags & WQ_UNBOUND)   ? &ws().unbound
                  : (flags & WQ_HIGHPRI) ? &ws().highpri
@@ -393,23 +405,15 @@ bool cancel_delayed_work(struct delayed_work *dwork) {
 bool flush_work(struct work_struct *work) {
     sim::might_sleep_check("kernel/workqueue.c");
     std::unique_lock lk(sim::sched_mutex());
-    uint64_t target = sim::latest_seq(work);
-    if (!target)
-        return false;
-    auto done = [work, target] {
-        return !sim::any_up_to(target, [work](const sim::Entry &e) { return e.work == work; });
-    };
-    sim::sched_wait(lk, done);
-    return true;
+    return sim::flush_locked(lk, work);
 }
 
 bool flush_delayed_work(struct delayed_work *dwork) {
-    {
-        std::lock_guard g(sim::sched_mutex());
-        if (sim::timer_del_locked(&dwork->timer))
-            sim::insert_work_locked(dwork->wq, &dwork->work);
-    }
-    return flush_work(&dwork->work);
+    sim::might_sleep_check("kernel/workqueue.c");
+    std::unique_lock lk(sim::sched_mutex());
+    if (sim::timer_del_locked(&dwork->timer))
+        sim::insert_work_locked(dwork->wq, &dwork->work);
+    return sim::flush_locked(lk, &dwork->work);
 }
 
 void flush_workqueue(struct workqueue_struct *wq) {
