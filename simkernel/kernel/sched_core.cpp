@@ -80,7 +80,17 @@ void sched_block(std::unique_lock<std::mutex> &lk, WaitPred pred) {
     h.blocked = true;
     // settle() may be waiting for this thread to sleep.
     sched().cv.notify_all();
-    sched().cv.wait(lk, pred);
+    if (h.kthread) {
+        sched().cv.wait(lk, pred);
+    } else {
+        // The host thread (a test, the shell) waits for kernel threads, which never take this
+        // long in virtual time: report the hang as the hung-task detector would.
+        while (!sched().cv.wait_for(lk, std::chrono::seconds(60), pred)) {
+            struct task_struct *t = get_current();
+            std::fprintf(stderr, "INFO: task %s:%d blocked for more than 60 seconds.\n", t->comm,
+                         t->pid);
+        }
+    }
     h.blocked = false;
 }
 
