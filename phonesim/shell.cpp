@@ -40,6 +40,7 @@ bool parse_status(const std::string &s, int *out) {
 Shell::Shell(Output &out, Output &err) : out_(out), err_(err) {
     builtins_ = file_builtins();
     for (Builtin &b : kernel_builtins()) builtins_.push_back(b);
+    for (Builtin &b : vm_builtins()) builtins_.push_back(b);
 }
 
 int Shell::run(std::string_view text) {
@@ -182,6 +183,7 @@ std::string Shell::usage() {
     std::ostringstream s;
     auto table = file_builtins();
     for (const Builtin &b : kernel_builtins()) table.push_back(b);
+    for (const Builtin &b : vm_builtins()) table.push_back(b);
     for (const Builtin &b : table) s << "  " << b.usage << "\n";
     s << "  as [-u UID] COMM COMMAND...  run one command in the user task COMM (made on first "
          "use)\n"

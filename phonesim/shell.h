@@ -40,6 +40,7 @@ struct Builtin {
 // The command tables, one per group of commands.
 std::vector<Builtin> file_builtins();
 std::vector<Builtin> kernel_builtins();
+std::vector<Builtin> vm_builtins();
 
 class Shell {
 public:
