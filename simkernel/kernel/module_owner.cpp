@@ -41,7 +41,8 @@ struct module *module_of_address(const void *addr) {
     auto a = reinterpret_cast<uintptr_t>(addr);
     std::lock_guard g(t.lock);
     for (const Range &r : t.ranges)
-        if (a >= r.begin && a < r.end) return r.mod;
+        if (a >= r.begin && a < r.end)
+            return r.mod;
     return nullptr;
 }
 
@@ -60,7 +61,8 @@ void module_range_remove(struct module *mod) {
 
 void resource_add(struct module *owner, const void *obj, std::string kind, std::string name,
                   std::function<void()> release) {
-    if (!owner) return;
+    if (!owner)
+        return;
     OwnerTable &t = owners();
     std::lock_guard g(t.lock);
     t.resources.push_back({owner, obj, std::move(kind), std::move(name), std::move(release)});
@@ -71,7 +73,8 @@ void resource_remove(const void *obj) {
     std::lock_guard g(t.lock);
     auto it = std::find_if(t.resources.rbegin(), t.resources.rend(),
                            [obj](const Resource &r) { return r.obj == obj; });
-    if (it != t.resources.rend()) t.resources.erase(std::next(it).base());
+    if (it != t.resources.rend())
+        t.resources.erase(std::next(it).base());
 }
 
 std::vector<Leftover> resource_list(const struct module *owner) {
@@ -79,7 +82,8 @@ std::vector<Leftover> resource_list(const struct module *owner) {
     std::lock_guard g(t.lock);
     std::vector<Leftover> out;
     for (const Resource &r : t.resources)
-        if (r.owner == owner) out.push_back({r.kind, r.name});
+        if (r.owner == owner)
+            out.push_back({r.kind, r.name});
     return out;
 }
 
@@ -92,7 +96,8 @@ std::vector<Leftover> resource_release_all(struct module *owner) {
             std::lock_guard g(t.lock);
             auto it = std::find_if(t.resources.rbegin(), t.resources.rend(),
                                    [owner](const Resource &x) { return x.owner == owner; });
-            if (it == t.resources.rend()) break;
+            if (it == t.resources.rend())
+                break;
             r = std::move(*it);
             t.resources.erase(std::next(it).base());
         }
@@ -100,7 +105,8 @@ std::vector<Leftover> resource_release_all(struct module *owner) {
                r.kind.c_str(), r.name.c_str());
         left.push_back({r.kind, r.name});
         // The release may call back into resource_remove(), which then finds nothing.
-        if (r.release) r.release();
+        if (r.release)
+            r.release();
     }
     return left;
 }
