@@ -1,19 +1,22 @@
-# add_kernel_module(NAME SOURCES file... [INCLUDES dir...])
+# add_kernel_module(NAME [BOOT] SOURCES file... [INCLUDES dir...])
 #
 # Builds a loadable module as the simulated loader expects it: ${SIM_MODULE_DIR}/NAME.ko, a
 # shared object compiled in the freestanding subset, with only its exports and its descriptor
 # visible, not linked against any library: its undefined symbols (the kernel's services, and
 # memcpy/memset the compiler emits) resolve against the process when it is loaded. As modpost
-# does, NAME.mod.cpp defines the module's descriptor __this_module.
+# does, NAME.mod.cpp defines the module's descriptor __this_module. BOOT puts the module in
+# modules.load, the list phonesim loads at boot, in the order the modules are declared.
 
 # No sibling calls: the kernel charges allocations and finds the calling module by the return
 # address of its exported functions, which a tail call would make the module's caller's.
 set(SIM_MODULE_CXX_FLAGS
   -ffreestanding -fno-exceptions -fno-rtti -fvisibility=hidden -fno-gnu-unique
-  -fno-threadsafe-statics -fno-optimize-sibling-calls -fPIC)
+  -fno-threadsafe-statics -fno-optimize-sibling-calls -fPIC
+  # Operation tables name only the callbacks they have, as kernel code does.
+  -Wno-missing-field-initializers)
 
 function(add_kernel_module name)
-  cmake_parse_arguments(M "" "" "SOURCES;INCLUDES" ${ARGN})
+  cmake_parse_arguments(M "BOOT" "" "SOURCES;INCLUDES" ${ARGN})
   if(NOT M_SOURCES)
     message(FATAL_ERROR "add_kernel_module(${name}): no SOURCES")
   endif()
@@ -52,4 +55,17 @@ __attribute__((visibility("default"))) struct module __this_module = {
   # the module even when an exporter loaded earlier was made global with the same names.
   target_link_options(${name} PRIVATE -nostdlib -Wl,-Bsymbolic -Wl,-z,now)
   target_link_libraries(${name} PRIVATE gcc)
+  if(M_BOOT)
+    set_property(GLOBAL APPEND PROPERTY SIM_BOOT_MODULES ${name})
+  endif()
+endfunction()
+
+# Writes modules.load beside the modules: call once, after every module is declared.
+function(write_modules_load)
+  get_property(mods GLOBAL PROPERTY SIM_BOOT_MODULES)
+  list(JOIN mods "\n" text)
+  if(mods)
+    string(APPEND text "\n")
+  endif()
+  file(CONFIGURE OUTPUT ${SIM_MODULE_DIR}/modules.load CONTENT "${text}")
 endfunction()
