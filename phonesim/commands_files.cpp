@@ -11,7 +11,9 @@
 namespace phonesim {
 namespace {
 
-std::string errstr(long err) { return std::strerror(static_cast<int>(-err)); }
+std::string errstr(long err) {
+    return std::strerror(static_cast<int>(-err));
+}
 
 int cmd_cat(Invocation &inv) {
     int status = 0;
@@ -31,7 +33,8 @@ int cmd_cat(Invocation &inv) {
                 status = 1;
                 break;
             }
-            if (n == 0) break;
+            if (n == 0)
+                break;
             inv.out.write(std::string_view(buf, static_cast<size_t>(n)));
         }
         sim::vfs::close(fd);
@@ -48,16 +51,35 @@ bool unescape(const std::string &in, std::string *out) {
         }
         char c = in[++i];
         switch (c) {
-            case 'a': *out += '\a'; break;
-            case 'b': *out += '\b'; break;
-            case 'c': return false;
-            case 'e': *out += '\033'; break;
-            case 'f': *out += '\f'; break;
-            case 'n': *out += '\n'; break;
-            case 'r': *out += '\r'; break;
-            case 't': *out += '\t'; break;
-            case 'v': *out += '\v'; break;
-            case '\\': *out += '\\'; break;
+            case 'a':
+                *out += '\a';
+                break;
+            case 'b':
+                *out += '\b';
+                break;
+            case 'c':
+                return false;
+            case 'e':
+                *out += '\033';
+                break;
+            case 'f':
+                *out += '\f';
+                break;
+            case 'n':
+                *out += '\n';
+                break;
+            case 'r':
+                *out += '\r';
+                break;
+            case 't':
+                *out += '\t';
+                break;
+            case 'v':
+                *out += '\v';
+                break;
+            case '\\':
+                *out += '\\';
+                break;
             case '0': {
                 int v = 0, n = 0;
                 while (n < 3 && i + 1 < in.size() && in[i + 1] >= '0' && in[i + 1] <= '7') {
@@ -94,18 +116,21 @@ int cmd_echo(Invocation &inv) {
     // Leading option words made only of n, e and E, as toybox's echo takes them.
     for (; i < inv.args.size(); i++) {
         const std::string &a = inv.args[i];
-        if (a.size() < 2 || a[0] != '-' ||
-            a.find_first_not_of("neE", 1) != std::string::npos)
+        if (a.size() < 2 || a[0] != '-' || a.find_first_not_of("neE", 1) != std::string::npos)
             break;
         for (char c : a.substr(1)) {
-            if (c == 'n') newline = false;
-            if (c == 'e') escapes = true;
-            if (c == 'E') escapes = false;
+            if (c == 'n')
+                newline = false;
+            if (c == 'e')
+                escapes = true;
+            if (c == 'E')
+                escapes = false;
         }
     }
     std::string text;
     for (size_t j = i; j < inv.args.size(); j++) {
-        if (j > i) text += ' ';
+        if (j > i)
+            text += ' ';
         if (!escapes) {
             text += inv.args[j];
         } else if (!unescape(inv.args[j], &text)) {
@@ -113,7 +138,8 @@ int cmd_echo(Invocation &inv) {
             return 0;
         }
     }
-    if (newline) text += '\n';
+    if (newline)
+        text += '\n';
     inv.out.write(text);
     return 0;
 }
@@ -121,27 +147,38 @@ int cmd_echo(Invocation &inv) {
 std::string mode_string(umode_t mode) {
     std::string s;
     switch (mode & 0170000) {
-        case 0040000: s = "d"; break;
-        case 0120000: s = "l"; break;
-        case 0020000: s = "c"; break;
-        default: s = "-";
+        case 0040000:
+            s = "d";
+            break;
+        case 0120000:
+            s = "l";
+            break;
+        case 0020000:
+            s = "c";
+            break;
+        default:
+            s = "-";
     }
     const char *rwx = "rwxrwxrwx";
-    for (int bit = 0; bit < 9; bit++) s += (mode & (0400 >> bit)) ? rwx[bit] : '-';
+    for (int bit = 0; bit < 9; bit++)
+        s += (mode & (0400 >> bit)) ? rwx[bit] : '-';
     return s;
 }
 
 // Android's names for the ids that matter on a phone.
 std::string id_name(unsigned int id) {
-    if (id == 0) return "root";
-    if (id == 1000) return "system";
-    if (id == 2000) return "shell";
-    if (id >= 10000 && id < 20000) return "u0_a" + std::to_string(id - 10000);
+    if (id == 0)
+        return "root";
+    if (id == 1000)
+        return "system";
+    if (id == 2000)
+        return "shell";
+    if (id >= 10000 && id < 20000)
+        return "u0_a" + std::to_string(id - 10000);
     return std::to_string(id);
 }
 
-std::string long_line(const std::string &path, const std::string &shown,
-                      const sim::vfs::Stat &st) {
+std::string long_line(const std::string &path, const std::string &shown, const sim::vfs::Stat &st) {
     char date[32];
     time_t t = static_cast<time_t>(st.mtime);
     struct tm tm;
@@ -152,7 +189,8 @@ std::string long_line(const std::string &path, const std::string &shown,
                        " " + date + " " + shown;
     if ((st.mode & 0170000) == 0120000) {
         std::string target;
-        if (sim::vfs::readlink(path, &target) >= 0) line += " -> " + target;
+        if (sim::vfs::readlink(path, &target) >= 0)
+            line += " -> " + target;
     }
     return line + "\n";
 }
@@ -174,7 +212,8 @@ int cmd_ls(Invocation &inv) {
             paths.push_back(a);
         }
     }
-    if (paths.empty()) paths.push_back("/");
+    if (paths.empty())
+        paths.push_back("/");
 
     int status = 0;
     std::vector<std::string> files, dirs;
@@ -209,7 +248,8 @@ int cmd_ls(Invocation &inv) {
         }
         std::sort(entries.begin(), entries.end(),
                   [](const auto &a, const auto &b) { return a.name < b.name; });
-        if (headers) text += (d > 0 || !files.empty() ? "\n" : "") + dirs[d] + ":\n";
+        if (headers)
+            text += (d > 0 || !files.empty() ? "\n" : "") + dirs[d] + ":\n";
         for (const sim::vfs::DirEntry &e : entries) {
             std::string full = dirs[d] + (dirs[d].back() == '/' ? "" : "/") + e.name;
             sim::vfs::Stat st;

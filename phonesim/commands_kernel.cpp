@@ -18,7 +18,9 @@
 namespace phonesim {
 namespace {
 
-std::string errstr(int err) { return std::strerror(-err); }
+std::string errstr(int err) {
+    return std::strerror(-err);
+}
 
 int cmd_dmesg(Invocation &inv) {
     bool clear = false, raw = false, clear_only = false;
@@ -37,10 +39,12 @@ int cmd_dmesg(Invocation &inv) {
     }
     if (!clear_only) {
         std::string text;
-        for (const sim::LogRecord &rec : sim::log_records()) text += sim::log_format(rec, raw);
+        for (const sim::LogRecord &rec : sim::log_records())
+            text += sim::log_format(rec, raw);
         inv.out.write(text);
     }
-    if (clear || clear_only) sim::log_clear();
+    if (clear || clear_only)
+        sim::log_clear();
     return 0;
 }
 
@@ -85,15 +89,18 @@ int cmd_rmmod(Invocation &inv) {
     int status = 0;
     for (size_t i = 1; i < inv.args.size(); i++) {
         std::string name = inv.args[i];
-        if (name.size() > 3 && name.ends_with(".ko")) name.resize(name.size() - 3);
-        if (size_t slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+        if (name.size() > 3 && name.ends_with(".ko"))
+            name.resize(name.size() - 3);
+        if (size_t slash = name.rfind('/'); slash != std::string::npos)
+            name.erase(0, slash + 1);
         int r = sim::module_unload(name);
         if (r == -EBUSY) {
             // rmmod names the users, as kmod's does.
             std::string users;
             for (const sim::ModuleInfo &m : sim::module_list())
                 if (m.name == name)
-                    for (const std::string &u : m.used_by) users += (users.empty() ? "" : ",") + u;
+                    for (const std::string &u : m.used_by)
+                        users += (users.empty() ? "" : ",") + u;
             inv.error("ERROR: Module " + name + " is in use" +
                       (users.empty() ? std::string() : " by: " + users));
             status = 1;
@@ -111,7 +118,8 @@ int cmd_lsmod(Invocation &inv) {
     std::string text = line;
     for (const sim::ModuleInfo &m : sim::module_list()) {
         std::string users;
-        for (const std::string &u : m.used_by) users += (users.empty() ? "" : ",") + u;
+        for (const std::string &u : m.used_by)
+            users += (users.empty() ? "" : ",") + u;
         snprintf(line, sizeof(line), "%-19s %8zu  %d %s\n", m.name.c_str(), m.size, m.refcount,
                  users.c_str());
         text += line;
@@ -127,9 +135,12 @@ int cmd_ps(Invocation &inv) {
     struct task_struct *p;
     for_each_process(p) {
         std::string flags;
-        if (p->flags & PF_KTHREAD) flags += 'K';
-        if (p->flags & PF_KSWAPD) flags += 'S';
-        if (flags.empty()) flags = "-";
+        if (p->flags & PF_KTHREAD)
+            flags += 'K';
+        if (p->flags & PF_KSWAPD)
+            flags += 'S';
+        if (flags.empty())
+            flags = "-";
         snprintf(line, sizeof(line), "%5d  %-5s  %-5s %s\n", p->pid, flags.c_str(),
                  sim::cpumask_list(p->cpus_mask).c_str(), p->comm);
         text += line;
@@ -143,7 +154,8 @@ bool parse_u64(const std::string &s, uint64_t *out) {
     char *end = nullptr;
     errno = 0;
     unsigned long long v = std::strtoull(s.c_str(), &end, 10);
-    if (s.empty() || *end || errno || s[0] == '-') return false;
+    if (s.empty() || *end || errno || s[0] == '-')
+        return false;
     *out = v;
     return true;
 }
@@ -174,7 +186,8 @@ int cmd_fault(Invocation &inv) {
         rule.mode = sim::FaultRule::Mode::random;
         char *end = nullptr;
         ok = i + 1 < a.size();
-        if (ok) rule.probability = std::strtod(a[i + 1].c_str(), &end);
+        if (ok)
+            rule.probability = std::strtod(a[i + 1].c_str(), &end);
         ok = ok && !*end && rule.probability >= 0 && rule.probability <= 1;
         i += 2;
         if (ok && i + 1 < a.size() && a[i] == "seed") {
@@ -207,12 +220,14 @@ std::vector<Builtin> kernel_builtins() {
          "                         -r: with the level first, <3>[    1.000000] ...)"},
         {"sleep", cmd_sleep,
          "sleep SECONDS          advance time (fractions allowed), then let the phone settle"},
-        {"insmod", cmd_insmod, "insmod MODULE          load a module (a path or a name in the "
-                               "module folder)"},
+        {"insmod", cmd_insmod,
+         "insmod MODULE          load a module (a path or a name in the "
+         "module folder)"},
         {"rmmod", cmd_rmmod, "rmmod MODULE...        unload modules"},
         {"lsmod", cmd_lsmod, "lsmod                  list loaded modules"},
-        {"ps", cmd_ps, "ps                     list tasks: pid, flags (K kernel thread, S "
-                       "kswapd), CPUs, name"},
+        {"ps", cmd_ps,
+         "ps                     list tasks: pid, flags (K kernel thread, S "
+         "kswapd), CPUs, name"},
         {"fault", cmd_fault,
          "fault OP next N|nth N|random P [seed S] [module NAME]\n"
          "                         make calls of OP fail: the next N, the Nth, or a seeded\n"

@@ -43,31 +43,34 @@ const char kHelp[] =
     "Commands:\n";
 
 class FdOutput : public phonesim::Output {
-public:
+  public:
     explicit FdOutput(int fd) : fd_(fd) {}
     void write(std::string_view bytes) override {
         while (!bytes.empty()) {
             ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-            if (n <= 0) return;
+            if (n <= 0)
+                return;
             bytes.remove_prefix(static_cast<size_t>(n));
         }
     }
 
-private:
+  private:
     int fd_;
 };
 
 std::string executable_dir() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0) return ".";
+    if (n <= 0)
+        return ".";
     buf[n] = 0;
     return std::filesystem::path(buf).parent_path().string();
 }
 
 bool read_file(const std::string &path, std::string *out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
@@ -77,7 +80,8 @@ void load_boot_modules() {
     std::ifstream list(sim::module_dir() + "/modules.load");
     std::string name;
     while (std::getline(list, name))
-        if (!name.empty()) sim::module_load(name);
+        if (!name.empty())
+            sim::module_load(name);
     sim::settle();
 }
 
@@ -85,13 +89,17 @@ int run_interactive(phonesim::Shell &shell, FdOutput &out) {
     bool tty = isatty(0);
     std::string pending, line;
     for (;;) {
-        if (tty) out.write(pending.empty() ? "phone:/ # " : "> ");
-        if (!std::getline(std::cin, line)) break;
+        if (tty)
+            out.write(pending.empty() ? "phone:/ # " : "> ");
+        if (!std::getline(std::cin, line))
+            break;
         pending += line + "\n";
-        if (phonesim::lex(pending).incomplete) continue;
+        if (phonesim::lex(pending).incomplete)
+            continue;
         shell.run(pending);
         pending.clear();
-        if (shell.finished()) break;
+        if (shell.finished())
+            break;
     }
     return shell.status();
 }
@@ -134,8 +142,8 @@ int main(int argc, char **argv) {
     phonesim::PhoneDescription phone;
     std::string err = phonesim::describe_phone(std::vector<char>(blob.begin(), blob.end()), &phone);
     if (!err.empty()) {
-        std::cerr << "phonesim: " << (dtb_path.empty() ? "default device tree" : dtb_path)
-                  << ": " << err << "\n";
+        std::cerr << "phonesim: " << (dtb_path.empty() ? "default device tree" : dtb_path) << ": "
+                  << err << "\n";
         return 1;
     }
     if (!script.empty() && !read_file(script, &commands)) {
@@ -145,14 +153,17 @@ int main(int argc, char **argv) {
 
     sim::kernel_boot(phone.params);
     sim::module_set_dir(executable_dir() + "/../modules");
-    if (modules) load_boot_modules();
-    if (realtime) sim::realtime_start();
+    if (modules)
+        load_boot_modules();
+    if (realtime)
+        sim::realtime_start();
 
     FdOutput out(1), err_out(2);
     phonesim::Shell shell(out, err_out);
-    int status = (have_commands || !script.empty()) ? shell.run(commands)
-                                                    : run_interactive(shell, out);
-    if (realtime) sim::realtime_stop();
+    int status =
+        (have_commands || !script.empty()) ? shell.run(commands) : run_interactive(shell, out);
+    if (realtime)
+        sim::realtime_stop();
     sim::kernel_shutdown();
     return status;
 }

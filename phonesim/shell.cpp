@@ -19,18 +19,19 @@ namespace {
 // Collects a command's output so that a redirection writes it with one write(), as the
 // command's own single write would on a device.
 class BufferOutput : public Output {
-public:
+  public:
     void write(std::string_view bytes) override { buf_ += bytes; }
     const std::string &text() const { return buf_; }
 
-private:
+  private:
     std::string buf_;
 };
 
 bool parse_status(const std::string &s, int *out) {
     char *end = nullptr;
     long v = std::strtol(s.c_str(), &end, 10);
-    if (s.empty() || *end) return false;
+    if (s.empty() || *end)
+        return false;
     *out = static_cast<int>(v & 0xff);
     return true;
 }
@@ -39,8 +40,10 @@ bool parse_status(const std::string &s, int *out) {
 
 Shell::Shell(Output &out, Output &err) : out_(out), err_(err) {
     builtins_ = file_builtins();
-    for (Builtin &b : kernel_builtins()) builtins_.push_back(b);
-    for (Builtin &b : vm_builtins()) builtins_.push_back(b);
+    for (Builtin &b : kernel_builtins())
+        builtins_.push_back(b);
+    for (Builtin &b : vm_builtins())
+        builtins_.push_back(b);
 }
 
 int Shell::run(std::string_view text) {
@@ -48,21 +51,25 @@ int Shell::run(std::string_view text) {
     if (!lexed.error.empty()) {
         err_.write("sh: " + lexed.error + "\n");
         status_ = 2;
-        if (errexit_) finished_ = true;
+        if (errexit_)
+            finished_ = true;
         return status_;
     }
     for (const Command &cmd : lexed.commands) {
-        if (finished_) break;
+        if (finished_)
+            break;
         status_ = run_command(cmd);
         sim::settle();
-        if (errexit_ && status_ != 0) finished_ = true;
+        if (errexit_ && status_ != 0)
+            finished_ = true;
     }
     return status_;
 }
 
 int Shell::run_command(const Command &cmd) {
     std::vector<std::string> args;
-    for (const Word &w : cmd.words) args.push_back(w.expand(status_));
+    for (const Word &w : cmd.words)
+        args.push_back(w.expand(status_));
     return run_words(std::move(args), cmd.redirects);
 }
 
@@ -71,8 +78,9 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         // A bare redirection opens (and truncates) the file, as sh does.
         for (const Redirect &r : redirects) {
             std::string path = r.target.expand(status_);
-            int fd = sim::vfs::open(path, sim::vfs::O_WRONLY_ | sim::vfs::O_CREAT_ |
-                                              (r.append ? sim::vfs::O_APPEND_ : sim::vfs::O_TRUNC_));
+            int fd =
+                sim::vfs::open(path, sim::vfs::O_WRONLY_ | sim::vfs::O_CREAT_ |
+                                         (r.append ? sim::vfs::O_APPEND_ : sim::vfs::O_TRUNC_));
             if (fd < 0) {
                 err_.write("sh: can't create " + path + ": " + std::strerror(-fd) + "\n");
                 return 1;
@@ -82,7 +90,8 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         return 0;
     }
     const std::string &name = args[0];
-    if (name == "as") return run_as(std::move(args), redirects);
+    if (name == "as")
+        return run_as(std::move(args), redirects);
     if (name == "exit") {
         int code = status_;
         if (args.size() > 1 && !parse_status(args[1], &code)) {
@@ -108,16 +117,19 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
 
     const Builtin *builtin = nullptr;
     for (const Builtin &b : builtins_)
-        if (name == b.name) builtin = &b;
+        if (name == b.name)
+            builtin = &b;
     if (!builtin) {
         err_.write("sh: " + name + ": inaccessible or not found\n");
         return 127;
     }
-    if (redirects.empty()) return run_builtin(*builtin, std::move(args), out_);
+    if (redirects.empty())
+        return run_builtin(*builtin, std::move(args), out_);
 
     // Only the last redirection receives the output; earlier ones are opened and truncated.
     for (size_t i = 0; i + 1 < redirects.size(); i++)
-        if (int st = run_words({}, {redirects[i]})) return st;
+        if (int st = run_words({}, {redirects[i]}))
+            return st;
     const Redirect &r = redirects.back();
     std::string path = r.target.expand(status_);
     int fd = sim::vfs::open(path, sim::vfs::O_WRONLY_ | sim::vfs::O_CREAT_ |
@@ -169,7 +181,8 @@ int Shell::run_as(std::vector<std::string> args, const std::vector<Redirect> &re
                    std::to_string(task->cred->uid.val) + "\n");
         return 1;
     }
-    if (!task) task = sim::task_create_user(args[i], uid);
+    if (!task)
+        task = sim::task_create_user(args[i], uid);
     sim::TaskScope scope(task);
     return run_words(std::vector<std::string>(args.begin() + i + 1, args.end()), redirects);
 }
@@ -182,9 +195,12 @@ int Shell::run_builtin(const Builtin &b, std::vector<std::string> args, Output &
 std::string Shell::usage() {
     std::ostringstream s;
     auto table = file_builtins();
-    for (const Builtin &b : kernel_builtins()) table.push_back(b);
-    for (const Builtin &b : vm_builtins()) table.push_back(b);
-    for (const Builtin &b : table) s << "  " << b.usage << "\n";
+    for (const Builtin &b : kernel_builtins())
+        table.push_back(b);
+    for (const Builtin &b : vm_builtins())
+        table.push_back(b);
+    for (const Builtin &b : table)
+        s << "  " << b.usage << "\n";
     s << "  as [-u UID] COMM COMMAND...  run one command in the user task COMM (made on first "
          "use)\n"
          "  set -e | set +e        stop a script at the first failing command, or not\n"

@@ -15,7 +15,7 @@ namespace phonesim {
 
 // Where a command's standard output goes: the terminal, or one buffered write() to a file.
 class Output {
-public:
+  public:
     virtual ~Output() = default;
     virtual void write(std::string_view bytes) = 0;
 };
@@ -43,7 +43,7 @@ std::vector<Builtin> kernel_builtins();
 std::vector<Builtin> vm_builtins();
 
 class Shell {
-public:
+  public:
     // out/err receive the bytes that a device's shell would print on its descriptors 1 and 2.
     Shell(Output &out, Output &err);
 
@@ -56,7 +56,7 @@ public:
     // The usage lines of all commands, for --help.
     static std::string usage();
 
-private:
+  private:
     int run_command(const Command &cmd);
     int run_words(std::vector<std::string> args, const std::vector<Redirect> &redirects);
     int run_as(std::vector<std::string> args, const std::vector<Redirect> &redirects);

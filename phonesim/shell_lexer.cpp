@@ -16,7 +16,7 @@ std::string Word::expand(int status) const {
 namespace {
 
 class Lexer {
-public:
+  public:
     explicit Lexer(std::string_view in) : in_(in) {}
 
     LexResult run() {
@@ -30,10 +30,12 @@ public:
             } else if (c == '\n' || c == ';') {
                 pos_++;
                 finish(r, cmd);
-                if (c == '\n') line_++;
+                if (c == '\n')
+                    line_++;
                 cmd.line = line_;
             } else if (c == '#') {
-                while (pos_ < in_.size() && in_[pos_] != '\n') pos_++;
+                while (pos_ < in_.size() && in_[pos_] != '\n')
+                    pos_++;
             } else if (c == '>') {
                 Redirect red;
                 pos_++;
@@ -41,16 +43,19 @@ public:
                     red.append = true;
                     pos_++;
                 }
-                while (pos_ < in_.size() && (in_[pos_] == ' ' || in_[pos_] == '\t')) pos_++;
+                while (pos_ < in_.size() && (in_[pos_] == ' ' || in_[pos_] == '\t'))
+                    pos_++;
                 if (pos_ >= in_.size() || is_separator(in_[pos_])) {
                     r.error = "syntax error: redirection without a file";
                     return r;
                 }
-                if (!word(red.target, r)) return r;
+                if (!word(red.target, r))
+                    return r;
                 cmd.redirects.push_back(std::move(red));
             } else {
                 Word w;
-                if (!word(w, r)) return r;
+                if (!word(w, r))
+                    return r;
                 cmd.words.push_back(std::move(w));
             }
         }
@@ -58,13 +63,14 @@ public:
         return r;
     }
 
-private:
+  private:
     static bool is_separator(char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '>';
     }
 
     static void finish(LexResult &r, Command &cmd) {
-        if (!cmd.words.empty() || !cmd.redirects.empty()) r.commands.push_back(std::move(cmd));
+        if (!cmd.words.empty() || !cmd.redirects.empty())
+            r.commands.push_back(std::move(cmd));
         cmd = Command{};
     }
 
@@ -89,10 +95,13 @@ private:
             char c = in_[pos_];
             if (c == '\'') {
                 size_t end = in_.find('\'', pos_ + 1);
-                if (end == std::string_view::npos) return unterminated(r);
-                for (size_t i = pos_ + 1; i < end; i++) literal(w, in_[i]);
+                if (end == std::string_view::npos)
+                    return unterminated(r);
+                for (size_t i = pos_ + 1; i < end; i++)
+                    literal(w, in_[i]);
                 // An empty quoted string is still a word.
-                if (end == pos_ + 1) literal_empty(w);
+                if (end == pos_ + 1)
+                    literal_empty(w);
                 count_lines(pos_, end);
                 pos_ = end + 1;
             } else if (c == '"') {
@@ -101,8 +110,10 @@ private:
                 while (pos_ < in_.size() && in_[pos_] != '"') {
                     char d = in_[pos_];
                     if (d == '\\' && pos_ + 1 < in_.size() &&
-                        std::string_view("$`\"\\\n").find(in_[pos_ + 1]) != std::string_view::npos) {
-                        if (in_[pos_ + 1] != '\n') literal(w, in_[pos_ + 1]);
+                        std::string_view("$`\"\\\n").find(in_[pos_ + 1]) !=
+                            std::string_view::npos) {
+                        if (in_[pos_ + 1] != '\n')
+                            literal(w, in_[pos_ + 1]);
                         pos_ += 2;
                     } else if (d == '$' && status_ref(w)) {
                     } else {
@@ -111,8 +122,10 @@ private:
                     }
                     any = true;
                 }
-                if (pos_ >= in_.size()) return unterminated(r);
-                if (!any) literal_empty(w);
+                if (pos_ >= in_.size())
+                    return unterminated(r);
+                if (!any)
+                    literal_empty(w);
                 count_lines(start, pos_);
                 pos_++;
             } else if (c == '\\') {
@@ -136,12 +149,14 @@ private:
     }
 
     static void literal_empty(Word &w) {
-        if (w.parts.empty()) w.parts.emplace_back(std::string());
+        if (w.parts.empty())
+            w.parts.emplace_back(std::string());
     }
 
     void count_lines(size_t from, size_t to) {
         for (size_t i = from; i < to; i++)
-            if (in_[i] == '\n') line_++;
+            if (in_[i] == '\n')
+                line_++;
     }
 
     bool unterminated(LexResult &r) {
@@ -157,6 +172,8 @@ private:
 
 }  // namespace
 
-LexResult lex(std::string_view input) { return Lexer(input).run(); }
+LexResult lex(std::string_view input) {
+    return Lexer(input).run();
+}
 
 }  // namespace phonesim

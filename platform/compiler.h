@@ -28,11 +28,10 @@
 
 #define barrier() __asm__ __volatile__("" ::: "memory")
 
-#define container_of(ptr, type, member) \
-    ((type *)((char *)(ptr) - __builtin_offsetof(type, member)))
+#define container_of(ptr, type, member) ((type *)((char *)(ptr) - __builtin_offsetof(type, member)))
 
 #define ARRAY_SIZE(arr) (sizeof(arr) / sizeof((arr)[0]))
-#define DIV_ROUND_UP(n, d) (((n) + (d) - 1) / (d))
+#define DIV_ROUND_UP(n, d) (((n) + (d)-1) / (d))
 #define BITS_PER_LONG 64
 #define BITS_TO_LONGS(nr) DIV_ROUND_UP(nr, BITS_PER_LONG)
 #define BIT(nr) (1UL << (nr))

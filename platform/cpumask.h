@@ -33,20 +33,25 @@ static inline bool cpumask_test_cpu(int cpu, const struct cpumask *cpumask) {
 }
 
 static inline void cpumask_clear(struct cpumask *dstp) {
-    for (unsigned int i = 0; i < BITS_TO_LONGS(NR_CPUS); i++) dstp->bits[i] = 0;
+    for (unsigned int i = 0; i < BITS_TO_LONGS(NR_CPUS); i++)
+        dstp->bits[i] = 0;
 }
 
-static inline void cpumask_copy(struct cpumask *dstp, const struct cpumask *srcp) { *dstp = *srcp; }
+static inline void cpumask_copy(struct cpumask *dstp, const struct cpumask *srcp) {
+    *dstp = *srcp;
+}
 
 static inline unsigned int cpumask_weight(const struct cpumask *srcp) {
     unsigned int w = 0;
-    for (unsigned int i = 0; i < BITS_TO_LONGS(NR_CPUS); i++) w += hweight_long(srcp->bits[i]);
+    for (unsigned int i = 0; i < BITS_TO_LONGS(NR_CPUS); i++)
+        w += hweight_long(srcp->bits[i]);
     return w;
 }
 
 static inline bool cpumask_intersects(const struct cpumask *a, const struct cpumask *b) {
     for (unsigned int i = 0; i < BITS_TO_LONGS(NR_CPUS); i++)
-        if (a->bits[i] & b->bits[i]) return true;
+        if (a->bits[i] & b->bits[i])
+            return true;
     return false;
 }
 

@@ -3,7 +3,8 @@
 
 #include <platform/compiler.h>
 
-#define LIST_HEAD_INIT(name) {&(name), &(name)}
+#define LIST_HEAD_INIT(name) \
+    { &(name), &(name) }
 #define LIST_HEAD(name) struct list_head name = LIST_HEAD_INIT(name)
 
 static inline void INIT_LIST_HEAD(struct list_head *list) {
@@ -50,7 +51,9 @@ static inline void list_move_tail(struct list_head *list, struct list_head *head
     list_add_tail(list, head);
 }
 
-static inline int list_empty(const struct list_head *head) { return READ_ONCE(head->next) == head; }
+static inline int list_empty(const struct list_head *head) {
+    return READ_ONCE(head->next) == head;
+}
 
 static inline int list_is_singular(const struct list_head *head) {
     return !list_empty(head) && (head->next == head->prev);
@@ -63,10 +66,9 @@ static inline int list_is_singular(const struct list_head *head) {
 #define list_for_each(pos, head) for (pos = (head)->next; pos != (head); pos = pos->next)
 #define list_for_each_safe(pos, n, head) \
     for (pos = (head)->next, n = pos->next; pos != (head); pos = n, n = pos->next)
-#define list_for_each_entry(pos, head, member)                             \
+#define list_for_each_entry(pos, head, member)                                           \
     for (pos = list_first_entry(head, __typeof__(*pos), member); &pos->member != (head); \
          pos = list_next_entry(pos, member))
-#define list_for_each_entry_safe(pos, n, head, member)                     \
-    for (pos = list_first_entry(head, __typeof__(*pos), member),           \
-        n = list_next_entry(pos, member);                                  \
+#define list_for_each_entry_safe(pos, n, head, member)                                             \
+    for (pos = list_first_entry(head, __typeof__(*pos), member), n = list_next_entry(pos, member); \
          &pos->member != (head); pos = n, n = list_next_entry(n, member))

@@ -30,7 +30,8 @@ void kernel_boot(const BootParams &params) {
 }
 
 void kernel_shutdown() {
-    if (!booted) return;
+    if (!booted)
+        return;
     modules_shutdown();
     mm_shutdown();
     sched_shutdown();
@@ -38,7 +39,11 @@ void kernel_shutdown() {
     booted = false;
 }
 
-bool kernel_booted() { return booted; }
-const BootParams &kernel_boot_params() { return boot_params; }
+bool kernel_booted() {
+    return booted;
+}
+const BootParams &kernel_boot_params() {
+    return boot_params;
+}
 
 }  // namespace sim

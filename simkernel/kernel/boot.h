@@ -10,7 +10,7 @@ namespace sim {
 struct BootParams {
     unsigned int cpus = 8;
     uint64_t ram_bytes = 8ULL << 30;
-    uint64_t swap_bytes = 4ULL << 30;  // the zram device
+    uint64_t swap_bytes = 4ULL << 30;       // the zram device
     int64_t wall_clock_start = 1796716800;  // 2026-12-08 08:00:00 UTC
     std::string model = "phonesim";
 };

@@ -35,7 +35,8 @@ bool rule_fires(ArmedRule &armed) {
     armed.calls++;
     switch (r.mode) {
         case FaultRule::Mode::next:
-            if (r.count == 0) return false;
+            if (r.count == 0)
+                return false;
             r.count--;
             return true;
         case FaultRule::Mode::nth:
@@ -72,12 +73,15 @@ uint64_t fault_injected_count(std::string_view op) {
 bool fault_should_fail(std::string_view op, const struct module *caller) {
     FaultTable &t = table();
     std::lock_guard g(t.lock);
-    if (t.rules.empty()) return false;
+    if (t.rules.empty())
+        return false;
     // A rule for the calling module takes precedence over one for any caller.
     for (std::string mod : {std::string(caller ? caller->name : ""), std::string()}) {
         auto it = t.rules.find({std::string(op), mod});
-        if (it == t.rules.end()) continue;
-        if (!rule_fires(it->second)) return false;
+        if (it == t.rules.end())
+            continue;
+        if (!rule_fires(it->second))
+            return false;
         t.injected[std::string(op)]++;
         return true;
     }

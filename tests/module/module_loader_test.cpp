@@ -165,7 +165,9 @@ struct InitFailureCase {
     int leftover_lines;  // lines naming modtest's objects released by the loader
 };
 
-void PrintTo(const InitFailureCase &c, std::ostream *os) { *os << c.desc; }
+void PrintTo(const InitFailureCase &c, std::ostream *os) {
+    *os << c.desc;
+}
 
 class ModuleLoaderInitFailureTest : public ModuleLoaderTest,
                                     public ::testing::WithParamInterface<InitFailureCase> {};

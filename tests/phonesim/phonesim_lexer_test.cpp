@@ -11,7 +11,8 @@ std::vector<std::vector<std::string>> words_of(std::string_view in, int status =
     std::vector<std::vector<std::string>> out;
     for (const Command &c : r.commands) {
         std::vector<std::string> w;
-        for (const Word &word : c.words) w.push_back(word.expand(status));
+        for (const Word &word : c.words)
+            w.push_back(word.expand(status));
         out.push_back(w);
     }
     return out;
@@ -38,7 +39,8 @@ TEST(ShellLexer, Words_SplitLikeSh) {
         {"echo a\\\nb", {{"echo", "ab"}}},
         {";;\n\n", {}},
     };
-    for (const Case &c : cases) EXPECT_EQ(words_of(c.in, 7), c.want) << c.in;
+    for (const Case &c : cases)
+        EXPECT_EQ(words_of(c.in, 7), c.want) << c.in;
 }
 
 TEST(ShellLexer, Redirects_AttachToTheirCommand) {

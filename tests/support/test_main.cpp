@@ -6,7 +6,7 @@
 
 namespace {
 class KernelEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { sim::kernel_boot(sim::BootParams{}); }
     void TearDown() override { sim::kernel_shutdown(); }
 };
