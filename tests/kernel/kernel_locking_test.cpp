@@ -6,6 +6,7 @@
 
 #include "simkernel/kernel/locking.h"
 #include "simkernel/kernel/printk_log.h"
+#include "simkernel/kernel/sched_internal.h"
 #include "simkernel/kernel/sim_time.h"
 #include "tests/kernel/sched_test_util.h"
 
@@ -91,13 +92,8 @@ int mutex_user(void *data) {
         mutex_lock(u->lock);
         u->stage = 2;
     }
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     mutex_unlock(u->lock);
     return 0;
 }
@@ -164,13 +160,8 @@ int rwsem_user(void *data) {
     else
         down_read(&test_rwsem);
     u->stage = 1;
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     if (u->writer)
         up_write(&test_rwsem);
     else

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "simkernel/kernel/fault.h"
+#include "simkernel/kernel/sched_internal.h"
 #include "simkernel/kernel/sim_time.h"
 #include "simkernel/kernel/task.h"
 #include "tests/kernel/sched_test_util.h"
@@ -134,13 +135,8 @@ TEST(SetCpusAllowed, MasksWithoutOnlineCpu_AreRejected) {
 // A thread body that records that it ran, sleeps until stopped and returns 7.
 int sleeper(void *data) {
     static_cast<std::atomic<int> *>(data)->fetch_add(1);
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     return 7;
 }
 
@@ -223,13 +219,8 @@ int timed_sleeper(void *data) {
     set_current_state(TASK_INTERRUPTIBLE);
     s->left = schedule_timeout(100);
     s->woke_at = jiffies;
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     return 0;
 }
 

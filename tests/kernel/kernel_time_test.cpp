@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "simkernel/kernel/boot.h"
+#include "simkernel/kernel/sched_internal.h"
 #include "simkernel/kernel/sim_time.h"
 
 #include <platform/jiffies.h>
@@ -108,13 +109,8 @@ int napper_fn(void *data) {
     auto *n = static_cast<Napper *>(data);
     msleep(n->ms);
     trace->add(n->name);
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     return 0;
 }
 
@@ -219,13 +215,8 @@ struct Waiter {
 int timed_waiter(void *data) {
     auto *w = static_cast<Waiter *>(data);
     w->result = wait_event_timeout(w->wq, READ_ONCE(w->cond) != 0, w->timeout);
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     return 0;
 }
 

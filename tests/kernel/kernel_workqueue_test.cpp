@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "simkernel/kernel/sched_internal.h"
 #include "simkernel/kernel/sim_time.h"
 #include "tests/kernel/sched_test_util.h"
 
@@ -105,13 +106,8 @@ struct Canceller {
 int canceller_fn(void *data) {
     auto *c = static_cast<Canceller *>(data);
     c->result = c->flush ? flush_work(&c->g->work) : cancel_work_sync(&c->g->work);
-    for (;;) {
-        set_current_state(TASK_INTERRUPTIBLE);
-        if (kthread_should_stop())
-            break;
-        schedule();
-    }
-    __set_current_state(TASK_RUNNING);
+    // Then sleep until stopped, as an idle kernel thread does.
+    sim::kthread_idle_main(nullptr);
     return 0;
 }
 
