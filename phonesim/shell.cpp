@@ -89,7 +89,7 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         }
         return 0;
     }
-    const std::string &name = args[0];
+    const std::string name = args[0];  // a copy: args is moved to the builtin below
     if (name == "as")
         return run_as(std::move(args), redirects);
     if (name == "exit") {
