@@ -1,0 +1,62 @@
+// Start-up and stop of vmassist: the nodes and their modes, each failure path of start-up
+// through fault injection, and a clean unload and reload.
+#include "vmassist_test_util.h"
+
+namespace vmassist_test {
+namespace {
+
+struct ProcNode {
+    const char *name;
+    unsigned mode;
+};
+
+const ProcNode kProcNodes[] = {
+    {"kswapd_pid", 0440},
+    {"kdamond_cpuset", 0664},
+    {"kcompactd_pid", 0664},
+};
+
+class VmassistStartupTest : public VmassistTest {};
+
+TEST_F(VmassistStartupTest, Init_CreatesProcNodesWithTheirModes) {
+    for (const auto &n : kProcNodes)
+        EXPECT_EQ(mode(std::string("/proc/") + n.name), n.mode) << n.name;
+}
+
+TEST_F(VmassistStartupTest, Init_DeclaresGplLicence) {
+    auto l = sim::module_list();
+    auto it = std::find_if(l.begin(), l.end(), [](const auto &m) { return m.name == "vmassist"; });
+    ASSERT_NE(it, l.end());
+    EXPECT_EQ(it->license, "GPL");
+}
+
+// Each node that cannot be created is missing and logged; the others are there.
+TEST_F(VmassistStartupTest, Init_ProcNodeCreationFailsLeavesOnlyThatNodeOut) {
+    for (size_t i = 0; i < std::size(kProcNodes); i++) {
+        SCOPED_TRACE(kProcNodes[i].name);
+        reload_with_fault(sim::fault_op::proc_create, i + 1);
+        EXPECT_EQ(
+            log_count(std::string("vmassist_init: create ") + kProcNodes[i].name + " node failed"),
+            1);
+        for (size_t j = 0; j < std::size(kProcNodes); j++)
+            EXPECT_EQ(exists(std::string("/proc/") + kProcNodes[j].name), i != j)
+                << kProcNodes[j].name;
+        // Stop still asks for the missing node by name, harmlessly.
+        ASSERT_EQ(sim::module_unload("vmassist"), 0);
+        ASSERT_EQ(sim::module_load("vmassist"), 0);
+    }
+}
+
+TEST_F(VmassistStartupTest, Exit_RemovesEveryNodeAndLeavesNothing) {
+    mark_log();
+    ASSERT_EQ(sim::module_unload("vmassist"), 0);
+    for (const auto &n : kProcNodes)
+        EXPECT_FALSE(exists(std::string("/proc/") + n.name)) << n.name;
+    for (const auto &line : log())
+        EXPECT_EQ(line.find("still"), std::string::npos) << line;
+    ASSERT_EQ(sim::module_load("vmassist"), 0);
+    EXPECT_EQ(read("/proc/kdamond_cpuset"), "kdamond pid:-1 cpu_set:\n");
+}
+
+}  // namespace
+}  // namespace vmassist_test

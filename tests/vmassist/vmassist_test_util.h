@@ -1,0 +1,79 @@
+// Shared fixture of the vmassist tests: a fresh load of the module per test, and the node
+// files as a shell would use them.
+#pragma once
+
+#include "simkernel/fs/vfs.h"
+#include "simkernel/kernel/fault.h"
+#include "simkernel/kernel/module_loader.h"
+#include "simkernel/kernel/printk_log.h"
+#include "simkernel/kernel/sim_time.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+// After the standard headers: platform/ defines attribute macros libstdc++ also uses.
+#include "simkernel/kernel/task.h"
+
+namespace vmassist_test {
+
+class VmassistTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::fault_clear();
+        mark_ = sim::log_next_seq();
+        ASSERT_EQ(sim::module_load("vmassist"), 0);
+    }
+    void TearDown() override {
+        sim::fault_clear();
+        sim::settle();
+        if (sim::module_find("vmassist")) {
+            EXPECT_EQ(sim::module_unload("vmassist"), 0);
+        }
+    }
+
+    static std::string read(const std::string &path) {
+        std::string out;
+        EXPECT_EQ(sim::vfs::read_file(path, &out), 0) << path;
+        return out;
+    }
+    static long write(const std::string &path, std::string_view text) {
+        return sim::vfs::write_file(path, text);
+    }
+    static bool exists(const std::string &path) {
+        sim::vfs::Stat st;
+        return sim::vfs::stat(path, &st) == 0;
+    }
+    static unsigned mode(const std::string &path) {
+        sim::vfs::Stat st;
+        EXPECT_EQ(sim::vfs::stat(path, &st), 0) << path;
+        return st.mode & 07777;
+    }
+    std::vector<std::string> log() const { return sim::log_texts_since(mark_); }
+    int log_count(const std::string &text) const {
+        auto l = log();
+        return int(std::count(l.begin(), l.end(), text));
+    }
+    // Marks the log: later log() calls see only what comes after.
+    void mark_log() { mark_ = sim::log_next_seq(); }
+
+    // Reloads the module with one failure armed for its start-up.
+    void reload_with_fault(std::string_view op, uint64_t nth = 1) {
+        ASSERT_EQ(sim::module_unload("vmassist"), 0);
+        sim::FaultRule rule;
+        rule.op = std::string(op);
+        rule.module = "vmassist";
+        rule.mode = sim::FaultRule::Mode::nth;
+        rule.count = nth;
+        sim::fault_arm(rule);
+        mark_log();
+        ASSERT_EQ(sim::module_load("vmassist"), 0);
+        sim::fault_clear();
+    }
+
+    uint64_t mark_ = 0;
+};
+
+}  // namespace vmassist_test
