@@ -1,0 +1,202 @@
+// The protection decision: widely mapped pages kept through reclaim while their kind's budget
+// and available memory allow it, each test of the decision through the hook, and the two limits
+// (the budget, and MemAvailable below the no-protect threshold) under real memory pressure.
+#include "pageshield_test_util.h"
+
+#include "tests/mm/mm_test_util.h"
+
+#include <platform/memcontrol.h>
+#include <platform/swap.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace pageshield_test {
+namespace {
+
+constexpr unsigned long kLibPages = 64;
+
+bool protect(struct page *page) {
+    bool flag = true;
+    trace_android_vh_page_should_be_protected(page, &flag);
+    return flag;
+}
+
+class SyntheticPage {
+  public:
+    SyntheticPage(unsigned long flags, int mapcount) {
+        page_ = static_cast<struct page *>(aligned_alloc(64, sizeof(struct page)));
+        memset(page_, 0, sizeof(*page_));
+        page_->flags = flags;
+        atomic_set(&page_->_mapcount, mapcount - 1);
+    }
+    ~SyntheticPage() { free(page_); }
+    struct page *get() const {
+        return page_;
+    }
+
+  private:
+    struct page *page_;
+};
+
+constexpr unsigned long LRU = 1UL << PG_lru, ANON = 1UL << PG_swapbacked;
+
+class PageshieldProtectionTest : public PageshieldTest {};
+
+TEST_F(PageshieldProtectionTest, ShouldProtect_DecisionTable) {
+    const struct {
+        const char *desc;
+        unsigned long flags;
+        int mapcount;
+        bool expect;
+    } cases[] = {
+        {"file mapcount 19", LRU, 19, false},
+        {"file mapcount 20", LRU, 20, true},
+        {"file not on a list", 0, 30, true},
+        {"unevictable head", LRU | (1UL << PG_unevictable), 30, false},
+        {"anon mapcount 20", LRU | ANON, 20, true},
+        {"unmapped", LRU, 0, false},
+    };
+    for (const auto &c : cases) {
+        SyntheticPage p(c.flags, c.mapcount);
+        EXPECT_EQ(protect(p.get()), c.expect) << c.desc;
+    }
+    ASSERT_EQ(set_tunable("enabled", "0"), 1);
+    SyntheticPage p(LRU, 40);
+    EXPECT_FALSE(protect(p.get()));
+}
+
+// The anonymous running count is driven through the LRU hook with pages of its own.
+TEST_F(PageshieldProtectionTest, ShouldProtect_CountEqualToBudgetPasses) {
+    ASSERT_EQ(set_tunable("noprotect_thres_control", "1000"), 4);
+    long budget = report().num("zo_anon_mapped_pages_thres");
+    long count = report().sum_anon();
+    ASSERT_LE(count, budget);
+    std::vector<std::unique_ptr<SyntheticPage>> listed;
+    while (count < budget) {
+        listed.push_back(std::make_unique<SyntheticPage>(ANON, 25));
+        trace_android_vh_add_page_to_lrulist(listed.back()->get(), false, LRU_INACTIVE_ANON);
+        count++;
+    }
+    ASSERT_EQ(report().sum_anon(), budget);
+    SyntheticPage probe(LRU | ANON, 25);
+    EXPECT_TRUE(protect(probe.get()));
+    listed.push_back(std::make_unique<SyntheticPage>(ANON, 25));
+    trace_android_vh_add_page_to_lrulist(listed.back()->get(), false, LRU_INACTIVE_ANON);
+    EXPECT_FALSE(protect(probe.get()));
+    for (auto &p : listed)
+        trace_android_vh_del_page_from_lrulist(p->get(), false, LRU_INACTIVE_ANON);
+}
+
+// Divisor 0: every budget is 0, so only a kind with nothing counted passes; the memory test
+// always passes.
+TEST_F(PageshieldProtectionTest, ShouldProtect_DivisorZero) {
+    ASSERT_EQ(set_tunable("noprotect_thres_control", "0"), 1);
+    Report r = report();
+    ASSERT_EQ(r.sum_anon(), 0);
+    ASSERT_GT(r.sum_file(), 0);
+    SyntheticPage anon(LRU | ANON, 20), file(LRU, 20);
+    EXPECT_TRUE(protect(anon.get()));
+    EXPECT_FALSE(protect(file.get()));
+}
+
+TEST_F(PageshieldProtectionTest, ShouldProtect_MemAvailableAtThresholdPasses) {
+    ASSERT_EQ(set_tunable("noprotect_thres_control", "2"), 1);
+    long thres = report().num("zo_memavail_noprotect_thres");
+    long avail = si_mem_available();
+    ASSERT_GT(avail, thres);
+    struct task_struct *hog = sim::task_create_user("ps_hog");
+    // Each anonymous page comes out of free memory above the watermarks: one page less
+    // available each.
+    ASSERT_EQ(sim::mm_fault_anon(hog, avail - thres), 0);
+    ASSERT_EQ(si_mem_available(), thres);
+    SyntheticPage p(LRU, 25);
+    EXPECT_TRUE(protect(p.get()));
+    ASSERT_EQ(sim::mm_fault_anon(hog, 1), 0);
+    ASSERT_EQ(si_mem_available(), thres - 1);
+    EXPECT_FALSE(protect(p.get()));
+    sim::task_exit(hog);
+}
+
+// A group with a library its 25 processes map, and page cache nobody maps.
+class PageshieldReclaimTest : public PageshieldTest {
+  protected:
+    void SetUp() override {
+        PageshieldTest::SetUp();
+        static int n;
+        tag_ = std::to_string(n++);
+        w_ = std::make_unique<mm_test::Workload>("ps_reclaim" + tag_, "ps_reclaim");
+        lib_ = std::make_unique<Mappers>(lib(), kLibPages, w_->memcg());
+        lib_->resize(25);
+        few_ = std::make_unique<Mappers>(few(), kLibPages, w_->memcg());
+        few_->resize(5);
+        sim::TaskScope as(w_->task());
+        ASSERT_EQ(sim::mm_file_read(cache(), 512), 0);
+    }
+    void TearDown() override {
+        few_.reset();
+        lib_.reset();
+        w_.reset();
+        PageshieldTest::TearDown();
+    }
+    std::string lib() const { return "/data/test/ps_lib" + tag_ + ".so"; }
+    std::string few() const { return "/data/test/ps_few" + tag_ + ".so"; }
+    std::string cache() const { return "/data/test/ps_cache" + tag_ + ".bin"; }
+    static unsigned long resident(const std::string &file, unsigned long pages) {
+        unsigned long n = 0;
+        for (unsigned long i = 0; i < pages; i++)
+            n += sim::mm_file_page(file, i) != nullptr;
+        return n;
+    }
+    void reclaim() {
+        for (int i = 0; i < 12; i++)
+            try_to_free_mem_cgroup_pages(w_->memcg(), 1024, GFP_KERNEL, true);
+        // Reclaim did run: the unmapped cache and the scarcely mapped library are gone.
+        EXPECT_EQ(resident(cache(), 512), 0u);
+        EXPECT_EQ(resident(few(), kLibPages), 0u);
+    }
+
+    std::string tag_;
+    std::unique_ptr<mm_test::Workload> w_;
+    std::unique_ptr<Mappers> lib_, few_;
+};
+
+TEST_F(PageshieldReclaimTest, Reclaim_WidelyMappedPagesStayResident) {
+    reclaim();
+    EXPECT_EQ(resident(lib(), kLibPages), kLibPages);
+    expect_counts_agree(report());
+}
+
+TEST_F(PageshieldReclaimTest, Reclaim_DisabledReclaimsThemLikeAnyPage) {
+    ASSERT_EQ(set_tunable("enabled", "0"), 1);
+    reclaim();
+    EXPECT_EQ(resident(lib(), kLibPages), 0u);
+}
+
+TEST_F(PageshieldReclaimTest, Reclaim_OverBudgetNotProtected) {
+    ASSERT_EQ(set_tunable("noprotect_thres_control", "100"), 3);
+    Report r = report();
+    ASSERT_GT(r.sum_file(), r.num("zo_file_mapped_pages_thres"));
+    ASSERT_GE(si_mem_available(), r.num("zo_memavail_noprotect_thres"));
+    reclaim();
+    EXPECT_EQ(resident(lib(), kLibPages), 0u);
+    expect_counts_agree(report());
+}
+
+// Last in this file: it leaves the phone's memory squeezed for whatever follows.
+TEST_F(PageshieldReclaimTest, Reclaim_LowMemAvailableNotProtected) {
+    long tenth = (long)(totalram_pages() / 10);
+    mm_test::Workload hog("ps_hog", "ps_hog");
+    for (int i = 0; i < 400 && si_mem_available() >= tenth; i++)
+        ASSERT_EQ(sim::mm_fault_anon(hog.task(), 8192), 0);
+    sim::settle();
+    ASSERT_LT(si_mem_available(), tenth);
+    Report r = report();
+    ASSERT_LE(r.sum_file(), r.num("zo_file_mapped_pages_thres"));
+    reclaim();
+    EXPECT_EQ(resident(lib(), kLibPages), 0u);
+    expect_counts_agree(report());
+}
+
+}  // namespace
+}  // namespace pageshield_test
