@@ -192,6 +192,23 @@ TEST_F(PageshieldAccountingTest, LruProbes_ThresholdZeroCountsEveryEvictableAddi
     EXPECT_EQ(file_delta(), 40);
 }
 
+// Threshold 1 makes every mapped anonymous page widely mapped: mlocked ones sit on the
+// unevictable list, which neither the walk nor the list probes count.
+TEST_F(PageshieldAccountingTest, UnevictableList_NeverCounted) {
+    ASSERT_EQ(set_tunable("mapcount_protect_thres", "1"), 1);
+    struct task_struct *t = sim::task_create_user("ps_mlock");
+    Report before = report();
+    ASSERT_EQ(sim::mm_fault_anon(t, 30, true), 0);
+    Report locked = report();
+    EXPECT_EQ(locked.cur_anon(), before.cur_anon());
+    EXPECT_EQ(locked.sum_anon(), before.sum_anon());
+    ASSERT_EQ(sim::mm_fault_anon(t, 30), 0);
+    Report evictable = report();
+    EXPECT_EQ(evictable.cur_anon() - before.cur_anon(), 30);
+    EXPECT_EQ(evictable.sum_anon() - before.sum_anon(), 30);
+    sim::task_exit(t);
+}
+
 // The mapping counter moves once per mapping change whether the probe or the kernel makes it.
 TEST_F(PageshieldAccountingTest, Mapcount_OncePerMappingLoadedDisabledUnloaded) {
     enum State { loaded, disabled, unloaded };
