@@ -1,9 +1,20 @@
 // Start-up and stop of vmassist, and the operation tables of its nodes.
 #include "vmassist/vmassist.h"
 
+#include <platform/err.h>
+#include <platform/kthread.h>
+#include <platform/memcontrol.h>
 #include <platform/module.h>
+#include <platform/pm_wakeup.h>
 #include <platform/printk.h>
 #include <platform/proc_fs.h>
+#include <platform/trace/hooks/vmscan.h>
+
+static const unsigned int reclaim_cpus[] = {0, 1, 5, 6};
+
+static int global_reclaim_open(struct inode *, struct file *file) {
+    return single_open(file, global_reclaim_show, nullptr);
+}
 
 static int kswapd_pid_open(struct inode *, struct file *file) {
     return single_open(file, kswapd_pid_show, nullptr);
@@ -16,6 +27,14 @@ static int kdamond_cpuset_open(struct inode *, struct file *file) {
 static int kcompactd_pid_open(struct inode *, struct file *file) {
     return single_open(file, kcompactd_pid_show, nullptr);
 }
+
+static const struct proc_ops global_reclaim_ops = {
+    .proc_open = global_reclaim_open,
+    .proc_read = seq_read,
+    .proc_write = global_reclaim_write,
+    .proc_lseek = seq_lseek,
+    .proc_release = single_release,
+};
 
 static const struct proc_ops kswapd_pid_ops = {
     .proc_open = kswapd_pid_open,
@@ -40,6 +59,28 @@ static const struct proc_ops kcompactd_pid_ops = {
 };
 
 static int __init vmassist_init(void) {
+    tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
+                              (void *)android_vh_tune_scan_type, nullptr);
+
+    reclaim_task =
+        kthread_create_on_node(g_recliam_func, nullptr, NUMA_NO_NODE, "g_reclaim_thread");
+    if (IS_ERR(reclaim_task)) {
+        pr_err("%s: create reclaim thread failed\n", __func__);
+    } else {
+        cpumask_clear(&reclaim_cpumask);
+        for (unsigned int cpu : reclaim_cpus)
+            cpumask_set_cpu(cpu, &reclaim_cpumask);
+        set_cpus_allowed_ptr(reclaim_task, &reclaim_cpumask);
+        wake_up_process(reclaim_task);
+        ws = wakeup_source_register(nullptr, "reclaim_wakeup_source");
+        if (!ws)
+            pr_err("%s: register reclaim wakeup source failed\n", __func__);
+    }
+
+    INIT_LIST_HEAD(&memcg_list_head);
+
+    if (!proc_create("global_reclaim", 0664, nullptr, &global_reclaim_ops))
+        pr_err("%s: create global_reclaim node failed\n", __func__);
     if (!proc_create("kswapd_pid", 0440, nullptr, &kswapd_pid_ops))
         pr_err("%s: create kswapd_pid node failed\n", __func__);
     if (!proc_create("kdamond_cpuset", 0664, nullptr, &kdamond_cpuset_ops))
@@ -47,14 +88,29 @@ static int __init vmassist_init(void) {
     // 0664 without a write routine: the node refuses writes itself.
     if (!proc_create("kcompactd_pid", 0664, nullptr, &kcompactd_pid_ops))
         pr_err("%s: create kcompactd_pid node failed\n", __func__);
+
+    cgroup_add_legacy_cftypes(&memory_cgrp_subsys, memcg_ctrl_files);
     return 0;
 }
 
 // Nodes go first, so that no request arrives while the rest is taken down.
 extern "C" void cleanup_module(void) {
+    remove_proc_entry("global_reclaim", nullptr);
     remove_proc_entry("kswapd_pid", nullptr);
     remove_proc_entry("kdamond_cpuset", nullptr);
     remove_proc_entry("kcompactd_pid", nullptr);
+    // Waits for running writes, so no group reclaim is left when the lists go.
+    cgroup_rm_cftypes(memcg_ctrl_files);
+
+    // The thread's last pass still signals and relaxes the wakeup source.
+    if (!IS_ERR_OR_NULL(reclaim_task))
+        kthread_stop(reclaim_task);
+    wakeup_source_unregister(ws);
+    tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type,
+                                (void *)android_vh_tune_scan_type, nullptr);
+    tracepoint_synchronize_unregister();
+
+    memcg_list_free();
 }
 
 module_init(vmassist_init);

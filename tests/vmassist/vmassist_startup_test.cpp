@@ -10,7 +10,9 @@ struct ProcNode {
     unsigned mode;
 };
 
+// In the order start-up creates them.
 const ProcNode kProcNodes[] = {
+    {"global_reclaim", 0664},
     {"kswapd_pid", 0440},
     {"kdamond_cpuset", 0664},
     {"kcompactd_pid", 0664},
@@ -21,6 +23,46 @@ class VmassistStartupTest : public VmassistTest {};
 TEST_F(VmassistStartupTest, Init_CreatesProcNodesWithTheirModes) {
     for (const auto &n : kProcNodes)
         EXPECT_EQ(mode(std::string("/proc/") + n.name), n.mode) << n.name;
+}
+
+TEST_F(VmassistStartupTest, Init_AddsWriteOnlyFilesToEveryMemoryGroup) {
+    for (const char *dir : {"/dev/memcg", "/dev/memcg/apps", "/dev/memcg/system"})
+        for (const char *file : {"memory.reclaim_once", "memory.process_fg"})
+            EXPECT_EQ(mode(std::string(dir) + "/" + file), 0200u) << dir << " " << file;
+}
+
+TEST_F(VmassistStartupTest, Init_StartsReclaimThreadOnItsCpus) {
+    auto *t = sim::task_find_by_comm("g_reclaim_threa");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(sim::cpumask_list(t->cpus_mask), "0-1,5-6");
+    EXPECT_NE(sim::wakeup_source_find("reclaim_wakeup_source"), nullptr);
+}
+
+TEST_F(VmassistStartupTest, Init_ThreadCreationFailsNodesStillWork) {
+    reload_with_fault(sim::fault_op::kthread_create);
+    EXPECT_EQ(log_count("vmassist_init: create reclaim thread failed"), 1);
+    EXPECT_EQ(sim::task_find_by_comm("g_reclaim_threa"), nullptr);
+    // No thread, no wakeup source either.
+    EXPECT_EQ(sim::wakeup_source_find("reclaim_wakeup_source"), nullptr);
+    for (const auto &n : kProcNodes)
+        EXPECT_TRUE(exists(std::string("/proc/") + n.name)) << n.name;
+    EXPECT_EQ(write("/proc/global_reclaim", "512"), 3);
+    sim::settle();
+    EXPECT_EQ(read("/proc/global_reclaim"), "");
+    mark_log();
+    ASSERT_EQ(sim::module_unload("vmassist"), 0);
+    for (const auto &line : log())
+        EXPECT_EQ(line.find("still"), std::string::npos) << line;
+    ASSERT_EQ(sim::module_load("vmassist"), 0);
+}
+
+TEST_F(VmassistStartupTest, Init_WakeupSourceFailsPassesStillRun) {
+    reload_with_fault(sim::fault_op::wakeup_source_register);
+    EXPECT_EQ(log_count("vmassist_init: register reclaim wakeup source failed"), 1);
+    EXPECT_EQ(sim::wakeup_source_find("reclaim_wakeup_source"), nullptr);
+    EXPECT_EQ(write("/proc/global_reclaim", "20000000"), 8);
+    sim::settle();
+    EXPECT_EQ(read("/proc/global_reclaim"), "reclaim 0 pages");
 }
 
 TEST_F(VmassistStartupTest, Init_DeclaresGplLicence) {
@@ -52,6 +94,10 @@ TEST_F(VmassistStartupTest, Exit_RemovesEveryNodeAndLeavesNothing) {
     ASSERT_EQ(sim::module_unload("vmassist"), 0);
     for (const auto &n : kProcNodes)
         EXPECT_FALSE(exists(std::string("/proc/") + n.name)) << n.name;
+    EXPECT_FALSE(exists("/dev/memcg/memory.reclaim_once"));
+    EXPECT_FALSE(exists("/dev/memcg/apps/memory.process_fg"));
+    EXPECT_EQ(sim::task_find_by_comm("g_reclaim_threa"), nullptr);
+    EXPECT_EQ(sim::wakeup_source_find("reclaim_wakeup_source"), nullptr);
     for (const auto &line : log())
         EXPECT_EQ(line.find("still"), std::string::npos) << line;
     ASSERT_EQ(sim::module_load("vmassist"), 0);

@@ -2,6 +2,7 @@
 // files as a shell would use them.
 #pragma once
 
+#include "simkernel/drivers/base/power/wakeup_host.h"
 #include "simkernel/fs/vfs.h"
 #include "simkernel/kernel/fault.h"
 #include "simkernel/kernel/module_loader.h"
@@ -23,8 +24,10 @@ class VmassistTest : public ::testing::Test {
   protected:
     void SetUp() override {
         sim::fault_clear();
-        mark_ = sim::log_next_seq();
         ASSERT_EQ(sim::module_load("vmassist"), 0);
+        // The reclaim thread reaches its first sleep.
+        sim::settle();
+        mark_ = sim::log_next_seq();
     }
     void TearDown() override {
         sim::fault_clear();
@@ -71,6 +74,7 @@ class VmassistTest : public ::testing::Test {
         mark_log();
         ASSERT_EQ(sim::module_load("vmassist"), 0);
         sim::fault_clear();
+        sim::settle();
     }
 
     uint64_t mark_ = 0;
