@@ -12,6 +12,18 @@
 
 static const unsigned int reclaim_cpus[] = {0, 1, 5, 6};
 
+static int perflock_records_open(struct inode *, struct file *file) {
+    return single_open(file, perflock_records_show, nullptr);
+}
+
+static int zomdlog_open(struct inode *, struct file *file) {
+    return single_open(file, zomd_show, nullptr);
+}
+
+static int perflock_exception_open(struct inode *, struct file *file) {
+    return single_open(file, perflock_exception_show, nullptr);
+}
+
 static int global_reclaim_open(struct inode *, struct file *file) {
     return single_open(file, global_reclaim_show, nullptr);
 }
@@ -27,6 +39,30 @@ static int kdamond_cpuset_open(struct inode *, struct file *file) {
 static int kcompactd_pid_open(struct inode *, struct file *file) {
     return single_open(file, kcompactd_pid_show, nullptr);
 }
+
+static const struct proc_ops perflock_records_ops = {
+    .proc_open = perflock_records_open,
+    .proc_read = seq_read,
+    .proc_write = perflock_records_write,
+    .proc_lseek = seq_lseek,
+    .proc_release = single_release,
+};
+
+static const struct proc_ops zomdlog_ops = {
+    .proc_open = zomdlog_open,
+    .proc_read = seq_read,
+    .proc_write = zomdlog_write,
+    .proc_lseek = seq_lseek,
+    .proc_release = single_release,
+};
+
+static const struct proc_ops perflock_exception_ops = {
+    .proc_open = perflock_exception_open,
+    .proc_read = seq_read,
+    .proc_write = perflock_exception_write,
+    .proc_lseek = seq_lseek,
+    .proc_release = single_release,
+};
 
 static const struct proc_ops global_reclaim_ops = {
     .proc_open = global_reclaim_open,
@@ -79,6 +115,10 @@ static int __init vmassist_init(void) {
 
     INIT_LIST_HEAD(&memcg_list_head);
 
+    if (!proc_create("perflock_records", 0664, nullptr, &perflock_records_ops))
+        pr_err("%s: create perflock_records node failed\n", __func__);
+    if (!proc_create("zomdlog", 0664, nullptr, &zomdlog_ops))
+        pr_err("%s: create zomdlog node failed\n", __func__);
     if (!proc_create("global_reclaim", 0664, nullptr, &global_reclaim_ops))
         pr_err("%s: create global_reclaim node failed\n", __func__);
     if (!proc_create("kswapd_pid", 0440, nullptr, &kswapd_pid_ops))
@@ -89,16 +129,22 @@ static int __init vmassist_init(void) {
     if (!proc_create("kcompactd_pid", 0664, nullptr, &kcompactd_pid_ops))
         pr_err("%s: create kcompactd_pid node failed\n", __func__);
 
+    if (!proc_create("perflock_exception", 0664, nullptr, &perflock_exception_ops))
+        pr_err("%s: create perflock_exception node failed\n", __func__);
+
     cgroup_add_legacy_cftypes(&memory_cgrp_subsys, memcg_ctrl_files);
     return 0;
 }
 
 // Nodes go first, so that no request arrives while the rest is taken down.
 extern "C" void cleanup_module(void) {
+    remove_proc_entry("perflock_records", nullptr);
+    remove_proc_entry("zomdlog", nullptr);
     remove_proc_entry("global_reclaim", nullptr);
     remove_proc_entry("kswapd_pid", nullptr);
     remove_proc_entry("kdamond_cpuset", nullptr);
     remove_proc_entry("kcompactd_pid", nullptr);
+    remove_proc_entry("perflock_exception", nullptr);
     // Waits for running writes, so no group reclaim is left when the lists go.
     cgroup_rm_cftypes(memcg_ctrl_files);
 

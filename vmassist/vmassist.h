@@ -8,6 +8,15 @@
 #include <platform/seq_file.h>
 #include <platform/types.h>
 
+// Record logs (record_logs.cpp).
+int perflock_records_show(struct seq_file *m, void *v);
+ssize_t perflock_records_write(struct file *file, const char __user *buf, size_t len, loff_t *ppos);
+int zomd_show(struct seq_file *m, void *v);
+ssize_t zomdlog_write(struct file *file, const char __user *buf, size_t len, loff_t *ppos);
+int perflock_exception_show(struct seq_file *m, void *v);
+ssize_t perflock_exception_write(struct file *file, const char __user *buf, size_t len,
+                                 loff_t *ppos);
+
 // Nodes of the kernel-thread controls (kthread_controls.cpp).
 int kswapd_pid_show(struct seq_file *m, void *v);
 int kcompactd_pid_show(struct seq_file *m, void *v);
