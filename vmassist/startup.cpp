@@ -94,6 +94,24 @@ static const struct proc_ops kcompactd_pid_ops = {
     .proc_release = single_release,
 };
 
+static struct kobj_attribute zomdtrigger_attr =
+    __ATTR(zomdtrigger, 0664, zomdtrigger_show, zomdtrigger_store);
+static struct kobj_attribute zomdnotifier_attr =
+    __ATTR(zomdnotifier, 0664, zomdnotifier_show, zomdnotifier_store);
+
+static struct attribute *zomd_attrs[] = {
+    &zomdtrigger_attr.attr,
+    &zomdnotifier_attr.attr,
+    nullptr,
+};
+
+// No name of its own: the files lie in /sys/module/vmassist/zomd itself.
+static const struct attribute_group zomd_attr_group = {
+    .attrs = zomd_attrs,
+};
+
+static struct kobject *zomd_kobj;
+
 static int __init vmassist_init(void) {
     tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
                               (void *)android_vh_tune_scan_type, nullptr);
@@ -113,6 +131,7 @@ static int __init vmassist_init(void) {
             pr_err("%s: register reclaim wakeup source failed\n", __func__);
     }
 
+    INIT_LIST_HEAD(&trigger_head);
     INIT_LIST_HEAD(&memcg_list_head);
 
     if (!proc_create("perflock_records", 0664, nullptr, &perflock_records_ops))
@@ -128,6 +147,10 @@ static int __init vmassist_init(void) {
     // 0664 without a write routine: the node refuses writes itself.
     if (!proc_create("kcompactd_pid", 0664, nullptr, &kcompactd_pid_ops))
         pr_err("%s: create kcompactd_pid node failed\n", __func__);
+
+    zomd_kobj = kobject_create_and_add("zomd", &THIS_MODULE->mkobj.kobj);
+    if (zomd_kobj && sysfs_create_group(zomd_kobj, &zomd_attr_group))
+        pr_err("%s create zomd sysfs nodes group failed\n", __func__);
 
     if (!proc_create("perflock_exception", 0664, nullptr, &perflock_exception_ops))
         pr_err("%s: create perflock_exception node failed\n", __func__);
@@ -145,6 +168,10 @@ extern "C" void cleanup_module(void) {
     remove_proc_entry("kdamond_cpuset", nullptr);
     remove_proc_entry("kcompactd_pid", nullptr);
     remove_proc_entry("perflock_exception", nullptr);
+    if (zomd_kobj) {
+        sysfs_remove_group(zomd_kobj, &zomd_attr_group);
+        kobject_put(zomd_kobj);
+    }
     // Waits for running writes, so no group reclaim is left when the lists go.
     cgroup_rm_cftypes(memcg_ctrl_files);
 
@@ -156,6 +183,7 @@ extern "C" void cleanup_module(void) {
                                 (void *)android_vh_tune_scan_type, nullptr);
     tracepoint_synchronize_unregister();
 
+    trigger_events_free();
     memcg_list_free();
 }
 

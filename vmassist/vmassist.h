@@ -4,6 +4,7 @@
 #include <platform/cgroup.h>
 #include <platform/cpumask.h>
 #include <platform/fs.h>
+#include <platform/kobject.h>
 #include <platform/list.h>
 #include <platform/seq_file.h>
 #include <platform/types.h>
@@ -16,6 +17,17 @@ ssize_t zomdlog_write(struct file *file, const char __user *buf, size_t len, lof
 int perflock_exception_show(struct seq_file *m, void *v);
 ssize_t perflock_exception_write(struct file *file, const char __user *buf, size_t len,
                                  loff_t *ppos);
+
+// The zomd sysfs nodes (zomd_nodes.cpp).
+extern struct list_head trigger_head;
+extern int trigger_event_count;
+ssize_t zomdtrigger_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf);
+ssize_t zomdtrigger_store(struct kobject *kobj, struct kobj_attribute *attr, const char *buf,
+                          size_t count);
+ssize_t zomdnotifier_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf);
+ssize_t zomdnotifier_store(struct kobject *kobj, struct kobj_attribute *attr, const char *buf,
+                           size_t count);
+void trigger_events_free(void);
 
 // Nodes of the kernel-thread controls (kthread_controls.cpp).
 int kswapd_pid_show(struct seq_file *m, void *v);

@@ -12,12 +12,8 @@ struct ProcNode {
 
 // In the order start-up creates them.
 const ProcNode kProcNodes[] = {
-    {"perflock_records", 0664},
-    {"zomdlog", 0664},
-    {"global_reclaim", 0664},
-    {"kswapd_pid", 0440},
-    {"kdamond_cpuset", 0664},
-    {"kcompactd_pid", 0664},
+    {"perflock_records", 0664},   {"zomdlog", 0664},        {"global_reclaim", 0664},
+    {"kswapd_pid", 0440},         {"kdamond_cpuset", 0664}, {"kcompactd_pid", 0664},
     {"perflock_exception", 0664},
 };
 
