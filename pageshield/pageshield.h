@@ -7,7 +7,6 @@
 #include <platform/mm.h>
 #include <platform/mmzone.h>
 #include <platform/page-flags.h>
-#include <platform/seq_file.h>
 #include <platform/spinlock.h>
 #include <platform/types.h>
 

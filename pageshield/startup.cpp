@@ -7,6 +7,7 @@
 #include <platform/module.h>
 #include <platform/printk.h>
 #include <platform/proc_fs.h>
+#include <platform/seq_file.h>
 #include <platform/string.h>
 #include <platform/swap.h>
 #include <platform/sysfs.h>
