@@ -16,8 +16,11 @@
 #define KDAMOND_PARSE_MAX 32
 #define KDAMOND_CPU_LIST_LEN 64
 
+// The last request, read back by the node. The lock keeps a read-back from seeing a text
+// half copied by a concurrent write; each field still comes from the last write to reach it.
 static int kdamond_pid = -1;
 static char cpu_set[64];
+static DEFINE_SPINLOCK(kdamond_lock);
 
 // The first kernel thread (no user memory: a user task may take any name) whose comm begins
 // with key, or 0.
@@ -47,12 +50,14 @@ int kcompactd_pid_show(struct seq_file *m, void *) {
 }
 
 int kdamond_cpuset_show(struct seq_file *m, void *) {
+    spin_lock(&kdamond_lock);
     seq_printf(m, "kdamond pid:%d cpu_set:%s\n", kdamond_pid, cpu_set);
+    spin_unlock(&kdamond_lock);
     return 0;
 }
 
-// "4,5,6,7;812": the CPU numbers into cpus (-1 for none), the pid into kdamond_pid.
-static int kdamond_cpuset_input_parse(char *text, int *cpus) {
+// "4,5,6,7;812": the CPU numbers into cpus (-1 for none), the pid into *pid.
+static int kdamond_cpuset_input_parse(char *text, int *cpus, int *pid) {
     char *rest = text;
     char *list = strsep(&rest, ";");
     char *piece;
@@ -74,7 +79,7 @@ static int kdamond_cpuset_input_parse(char *text, int *cpus) {
     }
     if (!rest)
         return -EINVAL;
-    return kstrtoint(strsep(&rest, ";"), 10, &kdamond_pid) ? -EINVAL : 0;
+    return kstrtoint(strsep(&rest, ";"), 10, pid) ? -EINVAL : 0;
 }
 
 ssize_t kdamond_cpuset_write(struct file *, const char __user *buf, size_t len, loff_t *) {
@@ -84,24 +89,30 @@ ssize_t kdamond_cpuset_write(struct file *, const char __user *buf, size_t len, 
     struct task_struct *task;
     struct cpumask mask;
     char *text;
+    int pid = 0;
     int ret;
 
     if (len > KDAMOND_WRITE_MAX)
         return -EINVAL;
     if (copy_from_user(kbuf, buf, len))
         return -EFAULT;
+    spin_lock(&kdamond_lock);
     strncpy(cpu_set, kbuf, sizeof(cpu_set) - 1);
+    spin_unlock(&kdamond_lock);
 
     for (int i = 0; i < KDAMOND_CPU_LIST_LEN; i++)
         cpus[i] = -1;
     text = kstrndup(kbuf, KDAMOND_PARSE_MAX, GFP_KERNEL);
-    ret = text ? kdamond_cpuset_input_parse(text, cpus) : -ENOMEM;
+    ret = text ? kdamond_cpuset_input_parse(text, cpus, &pid) : -ENOMEM;
     kfree(text);
     if (ret) {
         pr_err("kdamond_cpuset_input_parse: param err(%s)\n", kbuf);
         return -EINVAL;
     }
-    if (kdamond_pid < 1)
+    spin_lock(&kdamond_lock);
+    kdamond_pid = pid;
+    spin_unlock(&kdamond_lock);
+    if (pid < 1)
         return -EINVAL;
 
     cpumask_clear(&mask);
@@ -109,7 +120,7 @@ ssize_t kdamond_cpuset_write(struct file *, const char __user *buf, size_t len, 
         cpumask_set_cpu(cpus[i], &mask);
 
     rcu_read_lock();
-    task = find_task_by_vpid(kdamond_pid);
+    task = find_task_by_vpid(pid);
     if (task)
         get_task_struct(task);
     rcu_read_unlock();

@@ -217,12 +217,18 @@ TEST_F(VmassistMemcgReclaimTest, ProcessFg_RacesWithReclaimOnce) {
     std::string fg = file("process_fg"), once = file("reclaim_once");
     for (int i = 0; i < 4; i++)
         threads.emplace_back([=] {
-            for (int j = 0; j < 20; j++) {
-                if (i % 2)
-                    EXPECT_EQ(sim::vfs::write_file(fg, j % 2 ? "1" : "0"), 1);
-                else
-                    EXPECT_EQ(sim::vfs::write_file(once, "20000008"), 8);
+            // Each writer is a task of its own, as each shell on a device is.
+            struct task_struct *t = sim::task_create_user("sh");
+            {
+                sim::TaskScope as(t);
+                for (int j = 0; j < 20; j++) {
+                    if (i % 2)
+                        EXPECT_EQ(sim::vfs::write_file(fg, j % 2 ? "1" : "0"), 1);
+                    else
+                        EXPECT_EQ(sim::vfs::write_file(once, "20000008"), 8);
+                }
             }
+            sim::task_exit(t);
         });
     for (auto &t : threads)
         t.join();

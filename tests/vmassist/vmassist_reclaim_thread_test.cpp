@@ -157,6 +157,13 @@ TEST_F(VmassistReclaimThreadTest, Request_TypeWithZeroPagesRunsEmptyPass) {
     EXPECT_TRUE(calls.empty());
 }
 
+// Only the low 32 bits are kept: 2^32 + 20000000 is a request for 0 anonymous pages.
+TEST_F(VmassistReclaimThreadTest, Request_KeepsLow32Bits) {
+    EXPECT_EQ(request("4314967296"), 10);
+    EXPECT_EQ(read("/proc/global_reclaim"), "reclaim 0 pages");
+    EXPECT_TRUE(calls.empty());
+}
+
 // Without a scan type (T of 0, or 4), the kernel's own balance stands.
 TEST_F(VmassistReclaimThreadTest, Request_OtherTypesLeaveKernelBalance) {
     for (const char *text : {"12", "45000010"}) {
