@@ -1,5 +1,7 @@
 # A memory service steers reclaim through vmassist: system-wide requests carried out by the
 # module's thread, and reclaim inside one memory group that stops when the group is in front.
+# Only this script's kernel messages, not the boot's.
+dmesg -C
 ls -l /proc/global_reclaim
 cat /proc/global_reclaim
 cat /proc/meminfo

@@ -1,4 +1,6 @@
 # vmassist's zomd nodes: a queue of named events between memory services, and a shared number.
+# Only this script's kernel messages, not the boot's.
+dmesg -C
 ls -l /sys/module/vmassist/zomd
 cat /sys/module/vmassist/zomd/zomdtrigger
 echo -n alpha > /sys/module/vmassist/zomd/zomdtrigger
