@@ -1,7 +1,6 @@
 # Loading and unloading modules from the shell, with fault injection and tasks of other names.
 insmod modtest
 insmod modtest_user
-lsmod
 rmmod modtest
 echo "status $?"
 rmmod modtest_user modtest
