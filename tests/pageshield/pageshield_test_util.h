@@ -8,6 +8,7 @@
 #include "simkernel/kernel/printk_log.h"
 #include "simkernel/kernel/sim_time.h"
 #include "simkernel/mm/mm_host.h"
+#include "tests/support/node_files.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,10 @@
 #include <platform/trace/hooks/vmscan.h>
 
 namespace pageshield_test {
+
+using simtest::exists;
+using simtest::read;
+using simtest::write;
 
 inline const std::string kTunables = "/sys/module/pageshield/mapped_protect/zo_mapped_protect/";
 inline const std::string kReport = "/proc/zo_mapped_protect_show";
@@ -95,18 +100,6 @@ class PageshieldTest : public ::testing::Test {
         }
     }
 
-    static std::string read(const std::string &path) {
-        std::string out;
-        EXPECT_EQ(sim::vfs::read_file(path, &out), 0) << path;
-        return out;
-    }
-    static long write(const std::string &path, std::string_view text) {
-        return sim::vfs::write_file(path, text);
-    }
-    static bool exists(const std::string &path) {
-        sim::vfs::Stat st;
-        return sim::vfs::stat(path, &st) == 0;
-    }
     static std::string tunable(const std::string &name) { return read(kTunables + name); }
     static long set_tunable(const std::string &name, std::string_view text) {
         return write(kTunables + name, text);

@@ -8,6 +8,7 @@
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/printk_log.h"
 #include "simkernel/kernel/sim_time.h"
+#include "tests/support/node_files.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,11 @@
 #include "simkernel/kernel/task.h"
 
 namespace vmassist_test {
+
+using simtest::exists;
+using simtest::mode;
+using simtest::read;
+using simtest::write;
 
 class VmassistTest : public ::testing::Test {
   protected:
@@ -37,23 +43,6 @@ class VmassistTest : public ::testing::Test {
         }
     }
 
-    static std::string read(const std::string &path) {
-        std::string out;
-        EXPECT_EQ(sim::vfs::read_file(path, &out), 0) << path;
-        return out;
-    }
-    static long write(const std::string &path, std::string_view text) {
-        return sim::vfs::write_file(path, text);
-    }
-    static bool exists(const std::string &path) {
-        sim::vfs::Stat st;
-        return sim::vfs::stat(path, &st) == 0;
-    }
-    static unsigned mode(const std::string &path) {
-        sim::vfs::Stat st;
-        EXPECT_EQ(sim::vfs::stat(path, &st), 0) << path;
-        return st.mode & 07777;
-    }
     std::vector<std::string> log() const { return sim::log_texts_since(mark_); }
     int log_count(const std::string &text) const {
         auto l = log();
