@@ -2,6 +2,7 @@
 // its first wake-up, kthread_stop() sets should-stop, wakes it and waits for its result, and a
 // thread that a module started is that module's resource until it ends.
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <thread>
@@ -25,11 +26,22 @@ std::vector<struct task_struct *> &live_kthreads() {
     return v;
 }
 
+// Host threads of kernel threads that have not finished yet, thread-local destructors included.
+// Shutdown waits for zero, so no thread outlives the kernel's static objects. A plain atomic has
+// no destructor, so a thread can still decrement it while the process exits.
+std::atomic<int> running_hosts{0};
+
+struct HostRunningGuard {
+    ~HostRunningGuard() { running_hosts.fetch_sub(1, std::memory_order_release); }
+};
+
 KthreadInfo *kinfo(struct task_struct *t) {
     return t && t->sim_host ? t->sim_host->kthread.get() : nullptr;
 }
 
 void kthread_main(struct task_struct *t) {
+    // Constructed first, so destroyed after every other thread-local object of this thread.
+    thread_local HostRunningGuard running;
     KthreadInfo *ki = kinfo(t);
     host_thread_bind(&ki->host);
     set_thread_task(t);
@@ -80,6 +92,7 @@ struct task_struct *kthread_spawn(int (*threadfn)(void *), void *data, const cha
         kthread_stop(t);
         put_task_struct(t);
     });
+    running_hosts.fetch_add(1, std::memory_order_relaxed);
     std::thread(kthread_main, t).detach();
     return t;
 }
@@ -108,13 +121,15 @@ void kthreads_stop_all() {
         {
             std::lock_guard g(sched_mutex());
             if (live_kthreads().empty())
-                return;
+                break;
             t = live_kthreads().back();
             get_task_struct(t);
         }
         kthread_stop(t);
         put_task_struct(t);
     }
+    while (running_hosts.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
 }
 
 }  // namespace sim
