@@ -3,6 +3,7 @@
 // and preemption count, and sleeping mutexes and rw-semaphores with owner checks.
 #include <thread>
 
+#include "simkernel/kernel/lock_hold.h"
 #include "simkernel/kernel/locking.h"
 #include "simkernel/kernel/sched_internal.h"
 
@@ -109,12 +110,15 @@ void __rwlock_init(rwlock_t *lock, const char *name, struct lock_class_key *) {
 void _raw_spin_lock(raw_spinlock_t *lock) {
     sim::tls_preempt_count++;
     sim::spin_acquire(&lock->locked);
+    sim::lock_hold_acquired(lock->name);
 }
 
 int _raw_spin_trylock(raw_spinlock_t *lock) {
     sim::tls_preempt_count++;
-    if (!__atomic_exchange_n(&lock->locked, 1u, __ATOMIC_ACQUIRE))
+    if (!__atomic_exchange_n(&lock->locked, 1u, __ATOMIC_ACQUIRE)) {
+        sim::lock_hold_acquired(lock->name);
         return 1;
+    }
     sim::tls_preempt_count--;
     return 0;
 }

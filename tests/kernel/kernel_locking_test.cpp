@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
+#include "simkernel/kernel/lock_hold.h"
 #include "simkernel/kernel/locking.h"
 #include "simkernel/kernel/printk_log.h"
 #include "simkernel/kernel/sched_internal.h"
@@ -56,6 +58,31 @@ TEST(SpinLock, Trylock_FailsWhileHeld) {
     std::thread([&other] { other = spin_trylock(&test_spin); }).join();
     EXPECT_EQ(other, 0);
     spin_unlock(&test_spin);
+    EXPECT_EQ(spin_trylock(&test_spin), 1);
+    spin_unlock(&test_spin);
+}
+
+// A held acquirer keeps the lock until released, then unlocks as usual; other classes and
+// later acquisitions are not held.
+TEST(SpinLock, LockHold_KeepsOneAcquirerOfTheClass) {
+    DEFINE_SPINLOCK(other_spin);
+    std::atomic<bool> unlocked{false};
+    std::thread holder;
+    {
+        sim::LockHold hold("test_spin");
+        spin_lock(&other_spin);
+        spin_unlock(&other_spin);
+        holder = std::thread([&unlocked] {
+            spin_lock(&test_spin);
+            spin_unlock(&test_spin);
+            unlocked = true;
+        });
+        hold.wait_held();
+        EXPECT_EQ(spin_trylock(&test_spin), 0);
+        EXPECT_FALSE(unlocked);
+    }
+    holder.join();
+    EXPECT_TRUE(unlocked);
     EXPECT_EQ(spin_trylock(&test_spin), 1);
     spin_unlock(&test_spin);
 }

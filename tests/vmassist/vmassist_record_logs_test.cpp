@@ -2,7 +2,10 @@
 // wrap-around of the rings and of the exception table, and writers racing with readers.
 #include "vmassist_test_util.h"
 
+#include "simkernel/kernel/lock_hold.h"
+
 #include <cerrno>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -36,7 +39,24 @@ class VmassistRingTest : public VmassistRecordLogsTest,
     std::string other() const {
         return std::string(GetParam()) == "zomdlog" ? "/proc/perflock_records" : "/proc/zomdlog";
     }
+    std::string lock_class() const {
+        return std::string(GetParam()) == "zomdlog" ? "ml_lock" : "plr_lock";
+    }
 };
+
+// Reads `path` on another thread while that thread is held with the log's lock taken, runs
+// `while_held`, then lets the reader finish; returns what the reader listed.
+std::string read_while_lock_held(const std::string &path, const std::string &lock_class,
+                                 const std::function<void()> &while_held) {
+    std::string listing;
+    sim::LockHold hold(lock_class);
+    std::thread reader([&] { EXPECT_EQ(sim::vfs::read_file(path, &listing), 0); });
+    hold.wait_held();
+    while_held();
+    hold.release();
+    reader.join();
+    return listing;
+}
 
 TEST_P(VmassistRingTest, Show_EmptyLogIsZeroBytes) {
     EXPECT_EQ(read(node()), "");
@@ -87,6 +107,21 @@ TEST_P(VmassistRingTest, Write_LeavesTheOtherRingAlone) {
     EXPECT_EQ(write(node(), "mine"), 4);
     EXPECT_EQ(read(other()), std::string(kStamp) + " { other }\n");
     EXPECT_EQ(read(node()), std::string(kStamp) + " { mine }\n");
+}
+
+// A writer never waits for a reader: it drops its record and still reports the whole write.
+TEST_P(VmassistRingTest, Write_DroppedWhileAReaderHoldsTheLock) {
+    EXPECT_EQ(write(node(), "kept"), 4);
+    const std::string kept = std::string(kStamp) + " { kept }\n";
+    std::string listing = read_while_lock_held(node(), lock_class(), [this] {
+        EXPECT_EQ(write(node(), "dropped"), 7);
+        // The other ring has its own lock.
+        EXPECT_EQ(write(other(), "other"), 5);
+    });
+    EXPECT_EQ(listing, kept);
+    EXPECT_EQ(write(node(), "after"), 5);
+    EXPECT_EQ(read(node()), kept + kStamp + " { after }\n");
+    EXPECT_EQ(read(other()), std::string(kStamp) + " { other }\n");
 }
 
 // Each listing is a snapshot: whole lines, in order, never more than were written.
@@ -175,6 +210,19 @@ TEST_F(VmassistExceptionTest, Write_UnreadableBufferIsEfaultAndLogged) {
     EXPECT_EQ(write(node, "x"), -EFAULT);
     EXPECT_EQ(log(), std::vector<std::string>{"perflock_exception cant copy_from_userbuf"});
     EXPECT_EQ(read(node), "");
+}
+
+// Neither a new text nor a repeat is recorded while a reader holds the table.
+TEST_F(VmassistExceptionTest, Write_DroppedWhileAReaderHoldsTheLock) {
+    EXPECT_EQ(write(node, "anr"), 3);
+    const std::string once = std::string(kStamp) + " { anr count = 1 }\n";
+    std::string listing = read_while_lock_held(node, "ple_lock", [this] {
+        EXPECT_EQ(write(node, "anr"), 3);
+        EXPECT_EQ(write(node, "crash"), 5);
+    });
+    EXPECT_EQ(listing, once);
+    EXPECT_EQ(read(node), once);
+    EXPECT_TRUE(log().empty());
 }
 
 TEST_F(VmassistExceptionTest, Writes_RaceWithReaders) {
