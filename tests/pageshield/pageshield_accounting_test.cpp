@@ -8,31 +8,8 @@
 #include <platform/memcontrol.h>
 #include <platform/swap.h>
 
-#include <cstdlib>
-#include <cstring>
-
 namespace pageshield_test {
 namespace {
-
-// Pages that are on no list of the kernel's: the probes see only what the hooks pass them.
-class SyntheticPages {
-  public:
-    explicit SyntheticPages(size_t n) : n_(n) {
-        pages_ = static_cast<struct page *>(aligned_alloc(64, n * sizeof(struct page)));
-        memset(pages_, 0, n * sizeof(struct page));
-        for (size_t i = 0; i < n; i++)
-            atomic_set(&pages_[i]._mapcount, -1);
-    }
-    ~SyntheticPages() { free(pages_); }
-    struct page *operator[](size_t i) const {
-        return &pages_[i];
-    }
-    size_t size() const { return n_; }
-
-  private:
-    size_t n_;
-    struct page *pages_;
-};
 
 constexpr unsigned long LRU = 1UL << PG_lru, ANON = 1UL << PG_swapbacked,
                         UNEVICTABLE = 1UL << PG_unevictable;

@@ -8,35 +8,12 @@
 #include <platform/swap.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
 
 namespace pageshield_test {
 namespace {
 
 constexpr int kThreads = 4;
-
-class SyntheticPages {
-  public:
-    SyntheticPages(size_t n, unsigned long flags, int mapcount) : n_(n) {
-        pages_ = static_cast<struct page *>(aligned_alloc(64, n * sizeof(struct page)));
-        memset(pages_, 0, n * sizeof(struct page));
-        for (size_t i = 0; i < n; i++) {
-            pages_[i].flags = flags;
-            atomic_set(&pages_[i]._mapcount, mapcount - 1);
-        }
-    }
-    ~SyntheticPages() { free(pages_); }
-    struct page *operator[](size_t i) const {
-        return &pages_[i];
-    }
-    size_t size() const { return n_; }
-
-  private:
-    size_t n_;
-    struct page *pages_;
-};
 
 template <typename Fn>
 void on_threads(Fn fn) {

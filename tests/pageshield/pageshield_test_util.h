@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -83,6 +85,31 @@ class Mappers {
     unsigned long pages_;
     struct mem_cgroup *memcg_;
     std::vector<struct task_struct *> tasks_;
+};
+
+// Pages that are on no list of the kernel's: the probes see only what the hooks pass them. Each
+// starts with `flags` and `mapcount` mappings.
+class SyntheticPages {
+  public:
+    explicit SyntheticPages(size_t n, unsigned long flags = 0, int mapcount = 0) : n_(n) {
+        pages_ = static_cast<struct page *>(aligned_alloc(64, n * sizeof(struct page)));
+        memset(pages_, 0, n * sizeof(struct page));
+        for (size_t i = 0; i < n; i++) {
+            pages_[i].flags = flags;
+            atomic_set(&pages_[i]._mapcount, mapcount - 1);
+        }
+    }
+    ~SyntheticPages() { free(pages_); }
+    SyntheticPages(const SyntheticPages &) = delete;
+    SyntheticPages &operator=(const SyntheticPages &) = delete;
+    struct page *operator[](size_t i) const {
+        return &pages_[i];
+    }
+    size_t size() const { return n_; }
+
+  private:
+    size_t n_;
+    struct page *pages_;
 };
 
 class PageshieldTest : public ::testing::Test {

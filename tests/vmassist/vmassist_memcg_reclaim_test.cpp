@@ -43,20 +43,11 @@ void record_probe(void *, char *scan_balance) {
         f();
 }
 
-class VmassistMemcgReclaimTest : public VmassistTest {
+class VmassistMemcgReclaimTest : public VmassistScanProbeTest {
   protected:
+    VmassistMemcgReclaimTest() : VmassistScanProbeTest(kernel_probe, record_probe) {}
     void SetUp() override {
-        VmassistTest::SetUp();
-        calls.clear();
-        ASSERT_EQ(sim::module_unload("vmassist"), 0);
-        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                                            (void *)kernel_probe, nullptr),
-                  0);
-        ASSERT_EQ(sim::module_load("vmassist"), 0);
-        sim::settle();
-        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                                            (void *)record_probe, nullptr),
-                  0);
+        VmassistScanProbeTest::SetUp();
         work_ = std::make_unique<mm_test::Workload>("vmassist_grp", "grp_app");
         EXPECT_EQ(sim::mm_fault_anon(work_->task(), 4096), 0);
         EXPECT_EQ(sim::mm_map_file(work_->task(), "/data/vmassist/grp.so", 4096), 0);
@@ -64,14 +55,9 @@ class VmassistMemcgReclaimTest : public VmassistTest {
         mark_log();
     }
     void TearDown() override {
-        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type, (void *)record_probe,
-                                    nullptr);
-        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type, (void *)kernel_probe,
-                                    nullptr);
-        tracepoint_synchronize_unregister();
+        VmassistScanProbeTest::TearDown();
         in_reclaim = nullptr;
         work_.reset();
-        VmassistTest::TearDown();
     }
     std::string file(const char *name) const {
         return "/dev/memcg/" + work_->group() + "/memory." + name;

@@ -50,30 +50,16 @@ void record_probe(void *, char *scan_balance) {
         f();
 }
 
-class VmassistReclaimThreadTest : public VmassistTest {
+class VmassistReclaimThreadTest : public VmassistScanProbeTest {
   protected:
+    VmassistReclaimThreadTest() : VmassistScanProbeTest(kernel_probe, record_probe) {}
     void SetUp() override {
-        VmassistTest::SetUp();
         calls.clear();
-        ASSERT_EQ(sim::module_unload("vmassist"), 0);
-        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                                            (void *)kernel_probe, nullptr),
-                  0);
-        ASSERT_EQ(sim::module_load("vmassist"), 0);
-        sim::settle();
-        mark_log();
-        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                                            (void *)record_probe, nullptr),
-                  0);
+        VmassistScanProbeTest::SetUp();
     }
     void TearDown() override {
-        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type, (void *)record_probe,
-                                    nullptr);
-        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type, (void *)kernel_probe,
-                                    nullptr);
-        tracepoint_synchronize_unregister();
+        VmassistScanProbeTest::TearDown();
         in_pass = nullptr;
-        VmassistTest::TearDown();
     }
     // Writes a request and waits for the thread to finish its passes.
     long request(const std::string &text) {

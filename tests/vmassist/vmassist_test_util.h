@@ -19,6 +19,8 @@
 // After the standard headers: platform/ defines attribute macros libstdc++ also uses.
 #include "simkernel/kernel/task.h"
 
+#include <platform/trace/hooks/vmscan.h>
+
 namespace vmassist_test {
 
 using simtest::exists;
@@ -67,6 +69,39 @@ class VmassistTest : public ::testing::Test {
     }
 
     uint64_t mark_ = 0;
+};
+
+using ScanProbe = void (*)(void *, char *);
+
+// Probes on both sides of vmassist's on the scan-type hook: `before` sees the kernel's choice
+// and `after` the balance as vmassist's probe left it (probes run in registration order).
+class VmassistScanProbeTest : public VmassistTest {
+  protected:
+    VmassistScanProbeTest(ScanProbe before, ScanProbe after) : before_(before), after_(after) {}
+    void SetUp() override {
+        VmassistTest::SetUp();
+        ASSERT_EQ(sim::module_unload("vmassist"), 0);
+        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
+                                            (void *)before_, nullptr),
+                  0);
+        ASSERT_EQ(sim::module_load("vmassist"), 0);
+        sim::settle();
+        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type, (void *)after_,
+                                            nullptr),
+                  0);
+        mark_log();
+    }
+    void TearDown() override {
+        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type, (void *)after_,
+                                    nullptr);
+        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type, (void *)before_,
+                                    nullptr);
+        tracepoint_synchronize_unregister();
+        VmassistTest::TearDown();
+    }
+
+  private:
+    ScanProbe before_, after_;
 };
 
 }  // namespace vmassist_test
