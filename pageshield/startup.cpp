@@ -151,11 +151,18 @@ static void zo_seed_counts(void) {
     }
 }
 
+// Stop removes only what start-up made: removing a missing group or entry is a kernel warning.
+static bool group_created;
+static bool report_created;
+
 static int __init mapped_protect_init(void) {
     spin_lock_init(&traversal_lock);
     kobj = kobject_create_and_add("mapped_protect", &THIS_MODULE->mkobj.kobj);
-    if (kobj && sysfs_create_group(kobj, &zo_mapped_protect_check_attr_group))
-        pr_err("mapped_protect: failed to create related sysfs\n");
+    if (kobj) {
+        group_created = !sysfs_create_group(kobj, &zo_mapped_protect_check_attr_group);
+        if (!group_created)
+            pr_err("mapped_protect: failed to create related sysfs\n");
+    }
 
     // Attached with the switch still off: until the counts are seeded the accounting probes
     // only update mapping counters and no page is protected.
@@ -169,7 +176,8 @@ static int __init mapped_protect_init(void) {
     zo_seed_counts();
     WRITE_ONCE(zo_mapped_protect_setup, true);
 
-    proc_create_single_data("zo_mapped_protect_show", 0, nullptr, mapped_protect_show, nullptr);
+    report_created = proc_create_single_data("zo_mapped_protect_show", 0, nullptr,
+                                             mapped_protect_show, nullptr) != nullptr;
     pr_emerg("initialize mapped_protect voom voom!!!!\n");
     return 0;
 }
@@ -178,7 +186,8 @@ static int __init mapped_protect_init(void) {
 // code after the last unregister.
 static void __exit mapped_protect_exit(void) {
     if (kobj) {
-        sysfs_remove_group(kobj, &zo_mapped_protect_check_attr_group);
+        if (group_created)
+            sysfs_remove_group(kobj, &zo_mapped_protect_check_attr_group);
         kobject_put(kobj);
     }
     unregister_trace_android_vh_update_page_mapcount(update_page_mapcount, nullptr);
@@ -186,7 +195,8 @@ static void __exit mapped_protect_exit(void) {
     unregister_trace_android_vh_del_page_from_lrulist(del_page_from_lrulist, nullptr);
     unregister_trace_android_vh_page_should_be_protected(page_should_be_protect, nullptr);
     unregister_trace_android_vh_do_traversal_lruvec(do_traversal_lruvec, nullptr);
-    remove_proc_entry("zo_mapped_protect_show", nullptr);
+    if (report_created)
+        remove_proc_entry("zo_mapped_protect_show", nullptr);
     pr_emerg("mapped_protect exit successful!!!!\n");
 }
 

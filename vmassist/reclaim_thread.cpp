@@ -118,9 +118,12 @@ int g_recliam_func(void *) {
         // Marked as sleeping before the count is tested, so a request that lands between
         // the test and schedule() finds the thread asleep-to-be and makes it run.
         set_current_state(TASK_INTERRUPTIBLE);
-        if (atomic_dec_return(&reclaim_count) == 0)
-            schedule();
-        else
+        if (atomic_dec_return(&reclaim_count) == 0) {
+            // A stop that came after the loop's test found the thread running, and its wake-up
+            // was spent; sleeping now would never end.
+            if (!kthread_should_stop())
+                schedule();
+        } else
             pr_err("%s\t%d\n", __func__, atomic_read(&reclaim_count));
         set_current_state(TASK_RUNNING);
         g_reclaim_pass();

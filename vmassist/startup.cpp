@@ -112,6 +112,35 @@ static const struct attribute_group zomd_attr_group = {
 
 static struct kobject *zomd_kobj;
 
+struct proc_node {
+    const char *name;
+    umode_t mode;
+    const struct proc_ops *ops;
+};
+
+// In creation order; perflock_exception is made after the zomd directory.
+static const struct proc_node proc_nodes[] = {
+    {"perflock_records", 0664, &perflock_records_ops},
+    {"zomdlog", 0664, &zomdlog_ops},
+    {"global_reclaim", 0664, &global_reclaim_ops},
+    {"kswapd_pid", 0440, &kswapd_pid_ops},
+    {"kdamond_cpuset", 0664, &kdamond_cpuset_ops},
+    // 0664 without a write routine: the node refuses writes itself.
+    {"kcompactd_pid", 0664, &kcompactd_pid_ops},
+    {"perflock_exception", 0664, &perflock_exception_ops},
+};
+// Stop removes only the entries that exist: removing a missing one is a kernel warning.
+static bool proc_node_created[ARRAY_SIZE(proc_nodes)];
+
+static void create_proc_nodes(size_t from, size_t to) {
+    for (size_t i = from; i < to; i++) {
+        proc_node_created[i] = proc_create(proc_nodes[i].name, proc_nodes[i].mode, nullptr,
+                                           proc_nodes[i].ops) != nullptr;
+        if (!proc_node_created[i])
+            pr_err("%s: create %s node failed\n", "vmassist_init", proc_nodes[i].name);
+    }
+}
+
 static int __init vmassist_init(void) {
     tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
                               (void *)android_vh_tune_scan_type, nullptr);
@@ -134,26 +163,13 @@ static int __init vmassist_init(void) {
     INIT_LIST_HEAD(&trigger_head);
     INIT_LIST_HEAD(&memcg_list_head);
 
-    if (!proc_create("perflock_records", 0664, nullptr, &perflock_records_ops))
-        pr_err("%s: create perflock_records node failed\n", __func__);
-    if (!proc_create("zomdlog", 0664, nullptr, &zomdlog_ops))
-        pr_err("%s: create zomdlog node failed\n", __func__);
-    if (!proc_create("global_reclaim", 0664, nullptr, &global_reclaim_ops))
-        pr_err("%s: create global_reclaim node failed\n", __func__);
-    if (!proc_create("kswapd_pid", 0440, nullptr, &kswapd_pid_ops))
-        pr_err("%s: create kswapd_pid node failed\n", __func__);
-    if (!proc_create("kdamond_cpuset", 0664, nullptr, &kdamond_cpuset_ops))
-        pr_err("%s: create kdamond_cpuset node failed\n", __func__);
-    // 0664 without a write routine: the node refuses writes itself.
-    if (!proc_create("kcompactd_pid", 0664, nullptr, &kcompactd_pid_ops))
-        pr_err("%s: create kcompactd_pid node failed\n", __func__);
+    create_proc_nodes(0, ARRAY_SIZE(proc_nodes) - 1);
 
     zomd_kobj = kobject_create_and_add("zomd", &THIS_MODULE->mkobj.kobj);
     if (zomd_kobj && sysfs_create_group(zomd_kobj, &zomd_attr_group))
         pr_err("%s create zomd sysfs nodes group failed\n", __func__);
 
-    if (!proc_create("perflock_exception", 0664, nullptr, &perflock_exception_ops))
-        pr_err("%s: create perflock_exception node failed\n", __func__);
+    create_proc_nodes(ARRAY_SIZE(proc_nodes) - 1, ARRAY_SIZE(proc_nodes));
 
     cgroup_add_legacy_cftypes(&memory_cgrp_subsys, memcg_ctrl_files);
     return 0;
@@ -161,13 +177,9 @@ static int __init vmassist_init(void) {
 
 // Nodes go first, so that no request arrives while the rest is taken down.
 extern "C" void cleanup_module(void) {
-    remove_proc_entry("perflock_records", nullptr);
-    remove_proc_entry("zomdlog", nullptr);
-    remove_proc_entry("global_reclaim", nullptr);
-    remove_proc_entry("kswapd_pid", nullptr);
-    remove_proc_entry("kdamond_cpuset", nullptr);
-    remove_proc_entry("kcompactd_pid", nullptr);
-    remove_proc_entry("perflock_exception", nullptr);
+    for (size_t i = 0; i < ARRAY_SIZE(proc_nodes); i++)
+        if (proc_node_created[i])
+            remove_proc_entry(proc_nodes[i].name, nullptr);
     if (zomd_kobj) {
         sysfs_remove_group(zomd_kobj, &zomd_attr_group);
         kobject_put(zomd_kobj);

@@ -147,10 +147,7 @@ TEST_F(PageshieldStartupTest, Init_KobjectFailureLeavesOnlyTheTunablesOut) {
     EXPECT_TRUE(exists(kReport));
     EXPECT_EQ(log_count("mapped_protect: failed to create related sysfs"), 0);
     expect_counts_agree(report());
-    mark_log();
-    ASSERT_EQ(sim::module_unload("pageshield"), 0);
-    for (const auto &line : log())
-        EXPECT_EQ(line.find("still"), std::string::npos) << line;
+    simtest::expect_clean_unload("pageshield");
 }
 
 TEST_F(PageshieldStartupTest, Init_GroupFailureLoggedAndDirectoryKept) {
@@ -159,21 +156,15 @@ TEST_F(PageshieldStartupTest, Init_GroupFailureLoggedAndDirectoryKept) {
     EXPECT_TRUE(exists("/sys/module/pageshield/mapped_protect"));
     EXPECT_FALSE(exists(kTunables));
     EXPECT_EQ(report().v["zo_mapped_protect_setup"], "enable");
-    mark_log();
-    ASSERT_EQ(sim::module_unload("pageshield"), 0);
+    simtest::expect_clean_unload("pageshield");
     EXPECT_FALSE(exists("/sys/module/pageshield"));
-    for (const auto &line : log())
-        EXPECT_EQ(line.find("still"), std::string::npos) << line;
 }
 
 TEST_F(PageshieldStartupTest, Init_ProcFailureLeavesNoReport) {
     reload_with_fault(sim::fault_op::proc_create);
     EXPECT_FALSE(exists(kReport));
     EXPECT_EQ(tunable("enabled"), "yes\n");
-    mark_log();
-    ASSERT_EQ(sim::module_unload("pageshield"), 0);
-    for (const auto &line : log())
-        EXPECT_EQ(line.find("still"), std::string::npos) << line;
+    simtest::expect_clean_unload("pageshield");
 }
 
 TEST_F(PageshieldStartupTest, Exit_RemovesNodesAndProbes) {

@@ -8,6 +8,7 @@
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/printk_log.h"
 #include "simkernel/kernel/sim_time.h"
+#include "tests/support/module_checks.h"
 #include "tests/support/node_files.h"
 
 #include <gtest/gtest.h>
