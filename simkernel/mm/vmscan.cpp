@@ -6,6 +6,7 @@
 
 #include <platform/kthread.h>
 #include <platform/sched.h>
+#include <platform/trace/events/vmscan.h>
 #include <platform/trace/hooks/mm.h>
 #include <platform/trace/hooks/vmscan.h>
 
@@ -14,6 +15,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+// The trace events' tracepoints live where they fire, as CREATE_TRACE_POINTS puts them.
+struct tracepoint __tracepoint_mm_vmscan_memcg_reclaim_begin = {"mm_vmscan_memcg_reclaim_begin",
+                                                                nullptr};
+struct tracepoint __tracepoint_mm_vmscan_memcg_reclaim_end = {"mm_vmscan_memcg_reclaim_end",
+                                                              nullptr};
 
 namespace sim::mm {
 namespace {
@@ -657,10 +664,12 @@ __attribute__((visibility("default"))) unsigned long try_to_free_mem_cgroup_page
     sc.target_mem_cgroup = memcg;
     sc.may_swap = may_swap;
     // memalloc_noreclaim_save(): allocations made while reclaiming do not recurse into it.
+    trace_mm_vmscan_memcg_reclaim_begin(0, sc.gfp_mask);
     unsigned int noreclaim = current->flags & PF_MEMALLOC;
     current->flags |= PF_MEMALLOC;
     unsigned long nr = do_try_to_free_pages(&sc);
     current->flags = (current->flags & ~PF_MEMALLOC) | noreclaim;
+    trace_mm_vmscan_memcg_reclaim_end(nr);
     return nr;
 }
 
