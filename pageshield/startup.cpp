@@ -151,9 +151,11 @@ static void zo_seed_counts(void) {
     }
 }
 
-// Stop removes only what start-up made: removing a missing group or entry is a kernel warning.
+// Stop removes only what start-up made: removing a missing group or entry, or a probe from a
+// hook that has none, is a kernel warning.
 static bool group_created;
 static bool report_created;
+static bool mapcount_probe, add_probe, del_probe, protect_probe, traversal_probe;
 
 static int __init mapped_protect_init(void) {
     spin_lock_init(&traversal_lock);
@@ -166,11 +168,13 @@ static int __init mapped_protect_init(void) {
 
     // Attached with the switch still off: until the counts are seeded the accounting probes
     // only update mapping counters and no page is protected.
-    register_trace_android_vh_update_page_mapcount(update_page_mapcount, nullptr);
-    register_trace_android_vh_add_page_to_lrulist(add_page_to_lrulist, nullptr);
-    register_trace_android_vh_del_page_from_lrulist(del_page_from_lrulist, nullptr);
-    register_trace_android_vh_page_should_be_protected(page_should_be_protect, nullptr);
-    register_trace_android_vh_do_traversal_lruvec(do_traversal_lruvec, nullptr);
+    // A probe that cannot be attached is done without.
+    mapcount_probe = !register_trace_android_vh_update_page_mapcount(update_page_mapcount, nullptr);
+    add_probe = !register_trace_android_vh_add_page_to_lrulist(add_page_to_lrulist, nullptr);
+    del_probe = !register_trace_android_vh_del_page_from_lrulist(del_page_from_lrulist, nullptr);
+    protect_probe =
+        !register_trace_android_vh_page_should_be_protected(page_should_be_protect, nullptr);
+    traversal_probe = !register_trace_android_vh_do_traversal_lruvec(do_traversal_lruvec, nullptr);
 
     zo_update_thresholds();
     zo_seed_counts();
@@ -190,11 +194,16 @@ static void __exit mapped_protect_exit(void) {
             sysfs_remove_group(kobj, &zo_mapped_protect_check_attr_group);
         kobject_put(kobj);
     }
-    unregister_trace_android_vh_update_page_mapcount(update_page_mapcount, nullptr);
-    unregister_trace_android_vh_add_page_to_lrulist(add_page_to_lrulist, nullptr);
-    unregister_trace_android_vh_del_page_from_lrulist(del_page_from_lrulist, nullptr);
-    unregister_trace_android_vh_page_should_be_protected(page_should_be_protect, nullptr);
-    unregister_trace_android_vh_do_traversal_lruvec(do_traversal_lruvec, nullptr);
+    if (mapcount_probe)
+        unregister_trace_android_vh_update_page_mapcount(update_page_mapcount, nullptr);
+    if (add_probe)
+        unregister_trace_android_vh_add_page_to_lrulist(add_page_to_lrulist, nullptr);
+    if (del_probe)
+        unregister_trace_android_vh_del_page_from_lrulist(del_page_from_lrulist, nullptr);
+    if (protect_probe)
+        unregister_trace_android_vh_page_should_be_protected(page_should_be_protect, nullptr);
+    if (traversal_probe)
+        unregister_trace_android_vh_do_traversal_lruvec(do_traversal_lruvec, nullptr);
     if (report_created)
         remove_proc_entry("zo_mapped_protect_show", nullptr);
     pr_emerg("mapped_protect exit successful!!!!\n");

@@ -234,7 +234,8 @@ std::vector<Builtin> kernel_builtins() {
          "                         fraction P; OP is one of kmalloc, kthread_create,\n"
          "                         proc_create, kobject_create_and_add, sysfs_create_group,\n"
          "                         notifier_register, wakeup_source_register,\n"
-         "                         copy_from_user; `fault` lists, `fault clear` disarms"},
+         "                         copy_from_user, tracepoint_probe_register; `fault` lists,\n"
+         "                         `fault clear` disarms"},
     };
 }
 

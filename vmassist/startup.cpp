@@ -131,6 +131,8 @@ static const struct proc_node proc_nodes[] = {
 };
 // Stop removes only the entries that exist: removing a missing one is a kernel warning.
 static bool proc_node_created[ARRAY_SIZE(proc_nodes)];
+// Unregistering from a hook that has no probe at all is a kernel warning too.
+static bool scan_probe_attached;
 
 static void create_proc_nodes(size_t from, size_t to) {
     for (size_t i = from; i < to; i++) {
@@ -142,8 +144,8 @@ static void create_proc_nodes(size_t from, size_t to) {
 }
 
 static int __init vmassist_init(void) {
-    tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                              (void *)android_vh_tune_scan_type, nullptr);
+    scan_probe_attached = !tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
+                                                     (void *)android_vh_tune_scan_type, nullptr);
 
     reclaim_task =
         kthread_create_on_node(g_recliam_func, nullptr, NUMA_NO_NODE, "g_reclaim_thread");
@@ -191,8 +193,9 @@ extern "C" void cleanup_module(void) {
     if (!IS_ERR_OR_NULL(reclaim_task))
         kthread_stop(reclaim_task);
     wakeup_source_unregister(ws);
-    tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type,
-                                (void *)android_vh_tune_scan_type, nullptr);
+    if (scan_probe_attached)
+        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type,
+                                    (void *)android_vh_tune_scan_type, nullptr);
     tracepoint_synchronize_unregister();
 
     trigger_events_free();

@@ -21,6 +21,7 @@ inline constexpr std::string_view sysfs_create_group = "sysfs_create_group";
 inline constexpr std::string_view notifier_register = "notifier_register";
 inline constexpr std::string_view wakeup_source_register = "wakeup_source_register";
 inline constexpr std::string_view copy_from_user = "copy_from_user";
+inline constexpr std::string_view tracepoint_probe_register = "tracepoint_probe_register";
 }  // namespace fault_op
 
 struct FaultRule {

@@ -1,6 +1,7 @@
 // Tracepoint probe registration (kernel/tracepoint.c). A real model: the probe array of a
 // tracepoint is copied on every change and published with release ordering; callers walk it
 // inside an RCU read-side section, and an old array is freed only after a grace period.
+#include "simkernel/kernel/fault.h"
 #include "simkernel/kernel/module_owner.h"
 
 #include <platform/errno.h>
@@ -72,6 +73,9 @@ int tracepoint_probe_register(struct tracepoint *tp, void *probe, void *data) {
     for (const struct tracepoint_func &f : v)
         if (f.func == probe && f.data == data)
             return -EEXIST;
+    // func_add() allocates the new probe array.
+    if (sim::fault_should_fail(sim::fault_op::tracepoint_probe_register, owner))
+        return -ENOMEM;
     v.push_back({probe, data, 10});
     publish(tp, copy_funcs(v));
     auto *reg = new Registration{tp, probe, data};

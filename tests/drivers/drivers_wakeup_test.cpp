@@ -111,7 +111,9 @@ TEST(WakeupSourceNullTest, NullSource_Ignored) {
 }
 
 TEST(WakeupSourceFaultTest, Register_FailsByInjection) {
-    sim::fault_arm({.op = std::string(sim::fault_op::wakeup_source_register)});
+    sim::FaultRule rule;
+    rule.op = std::string(sim::fault_op::wakeup_source_register);
+    sim::fault_arm(rule);
     EXPECT_EQ(wakeup_source_register(nullptr, "never"), nullptr);
     sim::fault_clear();
     EXPECT_EQ(sim::wakeup_source_find("never"), nullptr);

@@ -153,6 +153,23 @@ TEST_F(PageshieldAccountingTest, LruProbes_Table) {
     }
 }
 
+// With the switch off the list probes count nothing, also for widely mapped pages.
+TEST_F(PageshieldAccountingTest, LruProbes_SwitchOffCountsNothing) {
+    ASSERT_EQ(set_tunable("enabled", "0"), 1);
+    SyntheticPages anon(1, ANON, 25), file(1, 0, 25);
+    trace_android_vh_add_page_to_lrulist(anon[0], false, LRU_INACTIVE_ANON);
+    trace_android_vh_add_page_to_lrulist(file[0], false, LRU_ACTIVE_FILE);
+    EXPECT_EQ(anon_delta(), 0);
+    EXPECT_EQ(file_delta(), 0);
+    trace_android_vh_del_page_from_lrulist(anon[0], false, LRU_INACTIVE_ANON);
+    trace_android_vh_del_page_from_lrulist(file[0], false, LRU_ACTIVE_FILE);
+    EXPECT_EQ(anon_delta(), 0);
+    EXPECT_EQ(file_delta(), 0);
+    Report r = report();
+    EXPECT_EQ(r.max_anon(), base_.max_anon());
+    EXPECT_EQ(r.max_file(), base_.max_file());
+}
+
 TEST_F(PageshieldAccountingTest, LruProbes_MoveBetweenListsLeavesCount) {
     SyntheticPages p(1);
     p[0]->flags = ANON;

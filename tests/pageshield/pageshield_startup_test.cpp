@@ -167,6 +167,26 @@ TEST_F(PageshieldStartupTest, Init_ProcFailureLeavesNoReport) {
     simtest::expect_clean_unload("pageshield");
 }
 
+// Each probe that cannot be attached is done without: the others are attached, the module
+// works, and stop takes off only those.
+TEST_F(PageshieldStartupTest, Init_ProbeRegistrationFailureLeavesOnlyThatProbeOut) {
+    struct tracepoint *const hooks[] = {&__tracepoint_android_vh_update_page_mapcount,
+                                        &__tracepoint_android_vh_add_page_to_lrulist,
+                                        &__tracepoint_android_vh_del_page_from_lrulist,
+                                        &__tracepoint_android_vh_page_should_be_protected,
+                                        &__tracepoint_android_vh_do_traversal_lruvec};
+    for (size_t i = 0; i < std::size(hooks); i++) {
+        SCOPED_TRACE(hooks[i]->name);
+        reload_with_fault(sim::fault_op::tracepoint_probe_register, i + 1);
+        for (size_t j = 0; j < std::size(hooks); j++)
+            EXPECT_EQ(hooks[j]->funcs != nullptr, i != j) << hooks[j]->name;
+        EXPECT_EQ(tunable("enabled"), "yes\n");
+        EXPECT_EQ(report().v["zo_mapped_protect_setup"], "enable");
+        simtest::expect_clean_unload("pageshield");
+        ASSERT_EQ(sim::module_load("pageshield"), 0);
+    }
+}
+
 TEST_F(PageshieldStartupTest, Exit_RemovesNodesAndProbes) {
     mark_log();
     ASSERT_EQ(sim::module_unload("pageshield"), 0);

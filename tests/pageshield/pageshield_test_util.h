@@ -157,11 +157,13 @@ class PageshieldTest : public ::testing::Test {
     void mark_log() { mark_ = sim::log_next_seq(); }
 
     // Reloads the module with one failure armed for its start-up.
-    void reload_with_fault(std::string_view op) {
+    void reload_with_fault(std::string_view op, uint64_t nth = 1) {
         ASSERT_EQ(sim::module_unload("pageshield"), 0);
         sim::FaultRule rule;
         rule.op = std::string(op);
         rule.module = "pageshield";
+        rule.mode = sim::FaultRule::Mode::nth;
+        rule.count = nth;
         sim::fault_arm(rule);
         mark_log();
         ASSERT_EQ(sim::module_load("pageshield"), 0);

@@ -84,6 +84,18 @@ class VmassistReclaimThreadTest : public VmassistScanProbeTest {
     }
 };
 
+// Without its probe the module still reclaims on request, with the kernel's own scan type.
+TEST_F(VmassistReclaimThreadTest, Init_ProbeRegistrationFailsPassesUseTheKernelsChoice) {
+    reload_with_fault(sim::fault_op::tracepoint_probe_register);
+    calls.clear();
+    EXPECT_EQ(request("20000512"), 8);
+    ASSERT_FALSE(calls.empty());
+    for (const auto &c : calls)
+        EXPECT_EQ(c.balance, c.kernel);
+    EXPECT_GE(status_pages(), 0);
+    simtest::expect_clean_unload("vmassist");
+}
+
 TEST_F(VmassistReclaimThreadTest, GlobalReclaimShow_EmptyBeforeFirstPass) {
     EXPECT_EQ(read("/proc/global_reclaim"), "");
 }
