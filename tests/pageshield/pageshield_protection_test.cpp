@@ -8,9 +8,6 @@
 #include <platform/memcontrol.h>
 #include <platform/swap.h>
 
-#include <cstdlib>
-#include <cstring>
-
 namespace pageshield_test {
 namespace {
 
@@ -21,23 +18,6 @@ bool protect(struct page *page) {
     trace_android_vh_page_should_be_protected(page, &flag);
     return flag;
 }
-
-class SyntheticPage {
-  public:
-    SyntheticPage(unsigned long flags, int mapcount) {
-        page_ = static_cast<struct page *>(aligned_alloc(64, sizeof(struct page)));
-        memset(page_, 0, sizeof(*page_));
-        page_->flags = flags;
-        atomic_set(&page_->_mapcount, mapcount - 1);
-    }
-    ~SyntheticPage() { free(page_); }
-    struct page *get() const {
-        return page_;
-    }
-
-  private:
-    struct page *page_;
-};
 
 constexpr unsigned long LRU = 1UL << PG_lru, ANON = 1UL << PG_swapbacked;
 
@@ -58,12 +38,12 @@ TEST_F(PageshieldProtectionTest, ShouldProtect_DecisionTable) {
         {"unmapped", LRU, 0, false},
     };
     for (const auto &c : cases) {
-        SyntheticPage p(c.flags, c.mapcount);
-        EXPECT_EQ(protect(p.get()), c.expect) << c.desc;
+        SyntheticPages p(1, c.flags, c.mapcount);
+        EXPECT_EQ(protect(p[0]), c.expect) << c.desc;
     }
     ASSERT_EQ(set_tunable("enabled", "0"), 1);
-    SyntheticPage p(LRU, 40);
-    EXPECT_FALSE(protect(p.get()));
+    SyntheticPages p(1, LRU, 40);
+    EXPECT_FALSE(protect(p[0]));
 }
 
 // The anonymous running count is driven through the LRU hook with pages of its own.
@@ -72,20 +52,20 @@ TEST_F(PageshieldProtectionTest, ShouldProtect_CountEqualToBudgetPasses) {
     long budget = report().num("zo_anon_mapped_pages_thres");
     long count = report().sum_anon();
     ASSERT_LE(count, budget);
-    std::vector<std::unique_ptr<SyntheticPage>> listed;
+    std::vector<std::unique_ptr<SyntheticPages>> listed;
     while (count < budget) {
-        listed.push_back(std::make_unique<SyntheticPage>(ANON, 25));
-        trace_android_vh_add_page_to_lrulist(listed.back()->get(), false, LRU_INACTIVE_ANON);
+        listed.push_back(std::make_unique<SyntheticPages>(1, ANON, 25));
+        trace_android_vh_add_page_to_lrulist((*listed.back())[0], false, LRU_INACTIVE_ANON);
         count++;
     }
     ASSERT_EQ(report().sum_anon(), budget);
-    SyntheticPage probe(LRU | ANON, 25);
-    EXPECT_TRUE(protect(probe.get()));
-    listed.push_back(std::make_unique<SyntheticPage>(ANON, 25));
-    trace_android_vh_add_page_to_lrulist(listed.back()->get(), false, LRU_INACTIVE_ANON);
-    EXPECT_FALSE(protect(probe.get()));
+    SyntheticPages probe(1, LRU | ANON, 25);
+    EXPECT_TRUE(protect(probe[0]));
+    listed.push_back(std::make_unique<SyntheticPages>(1, ANON, 25));
+    trace_android_vh_add_page_to_lrulist((*listed.back())[0], false, LRU_INACTIVE_ANON);
+    EXPECT_FALSE(protect(probe[0]));
     for (auto &p : listed)
-        trace_android_vh_del_page_from_lrulist(p->get(), false, LRU_INACTIVE_ANON);
+        trace_android_vh_del_page_from_lrulist((*p)[0], false, LRU_INACTIVE_ANON);
 }
 
 // Divisor 0: every budget is 0, so only a kind with nothing counted passes; the memory test
@@ -95,9 +75,9 @@ TEST_F(PageshieldProtectionTest, ShouldProtect_DivisorZero) {
     Report r = report();
     ASSERT_EQ(r.sum_anon(), 0);
     ASSERT_GT(r.sum_file(), 0);
-    SyntheticPage anon(LRU | ANON, 20), file(LRU, 20);
-    EXPECT_TRUE(protect(anon.get()));
-    EXPECT_FALSE(protect(file.get()));
+    SyntheticPages anon(1, LRU | ANON, 20), file(1, LRU, 20);
+    EXPECT_TRUE(protect(anon[0]));
+    EXPECT_FALSE(protect(file[0]));
 }
 
 TEST_F(PageshieldProtectionTest, ShouldProtect_MemAvailableAtThresholdPasses) {
@@ -110,11 +90,11 @@ TEST_F(PageshieldProtectionTest, ShouldProtect_MemAvailableAtThresholdPasses) {
     // available each.
     ASSERT_EQ(sim::mm_fault_anon(hog, avail - thres), 0);
     ASSERT_EQ(si_mem_available(), thres);
-    SyntheticPage p(LRU, 25);
-    EXPECT_TRUE(protect(p.get()));
+    SyntheticPages p(1, LRU, 25);
+    EXPECT_TRUE(protect(p[0]));
     ASSERT_EQ(sim::mm_fault_anon(hog, 1), 0);
     ASSERT_EQ(si_mem_available(), thres - 1);
-    EXPECT_FALSE(protect(p.get()));
+    EXPECT_FALSE(protect(p[0]));
     sim::task_exit(hog);
 }
 
@@ -180,6 +160,17 @@ TEST_F(PageshieldReclaimTest, Reclaim_OverBudgetNotProtected) {
     ASSERT_GE(si_mem_available(), r.num("zo_memavail_noprotect_thres"));
     reclaim();
     EXPECT_EQ(resident(lib(), kLibPages), 0u);
+    expect_counts_agree(report());
+}
+
+// Whole-system reclaim (a null group, as the memory service asks for) keeps them too, while
+// the unmapped cache and the scarcely mapped library of the same group go.
+TEST_F(PageshieldReclaimTest, Reclaim_SystemWideKeepsThemToo) {
+    for (int i = 0; i < 64 && (resident(cache(), 512) || resident(few(), kLibPages)); i++)
+        try_to_free_mem_cgroup_pages(nullptr, 8192, GFP_KERNEL, true);
+    EXPECT_EQ(resident(cache(), 512), 0u);
+    EXPECT_EQ(resident(few(), kLibPages), 0u);
+    EXPECT_EQ(resident(lib(), kLibPages), kLibPages);
     expect_counts_agree(report());
 }
 
