@@ -663,8 +663,8 @@ __attribute__((visibility("default"))) unsigned long try_to_free_mem_cgroup_page
     sc.gfp_mask = (gfp_mask & GFP_RECLAIM_MASK) | (GFP_HIGHUSER_MOVABLE & ~GFP_RECLAIM_MASK);
     sc.target_mem_cgroup = memcg;
     sc.may_swap = may_swap;
-    // memalloc_noreclaim_save(): allocations made while reclaiming do not recurse into it.
     trace_mm_vmscan_memcg_reclaim_begin(0, sc.gfp_mask);
+    // memalloc_noreclaim_save(): allocations made while reclaiming do not recurse into it.
     unsigned int noreclaim = current->flags & PF_MEMALLOC;
     current->flags |= PF_MEMALLOC;
     unsigned long nr = do_try_to_free_pages(&sc);
