@@ -114,18 +114,33 @@ static void g_reclaim_pass(void) {
 }
 
 int g_recliam_func(void *) {
+    // The thread holds one unit of reclaim_count for the pass it ran last (the load-time 1
+    // stands for the pass before the first request) and gives it back at the top of the loop.
+    // A wake-up with nothing pending (the stop request, or a late wake-up the kernel allows)
+    // holds none: it runs no pass and takes nothing, so the count never goes below zero.
+    bool holds_unit = true;
+
     while (!kthread_should_stop()) {
+        int left;
+
         // Marked as sleeping before the count is tested, so a request that lands between
         // the test and schedule() finds the thread asleep-to-be and makes it run.
         set_current_state(TASK_INTERRUPTIBLE);
-        if (atomic_dec_return(&reclaim_count) == 0) {
+        left = holds_unit ? atomic_dec_return(&reclaim_count) : atomic_read(&reclaim_count);
+        if (left == 0) {
             // A stop that came after the loop's test found the thread running, and its wake-up
             // was spent; sleeping now would never end.
             if (!kthread_should_stop())
                 schedule();
-        } else
+            set_current_state(TASK_RUNNING);
+            holds_unit = atomic_read(&reclaim_count) > 0;
+            if (!holds_unit)
+                continue;
+        } else {
+            set_current_state(TASK_RUNNING);
             pr_err("%s\t%d\n", __func__, atomic_read(&reclaim_count));
-        set_current_state(TASK_RUNNING);
+            holds_unit = true;
+        }
         g_reclaim_pass();
     }
     return 0;

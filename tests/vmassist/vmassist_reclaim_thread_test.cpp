@@ -74,6 +74,12 @@ class VmassistReclaimThreadTest : public VmassistScanProbeTest {
         EXPECT_EQ(std::sscanf(s.c_str(), "reclaim %ld pages", &pages), 1) << s;
         return pages;
     }
+    int passes() const {
+        auto l = log();
+        return int(std::count_if(l.begin(), l.end(), [](const std::string &t) {
+            return t.rfind("vmassist g_recliam_func reclaimed:", 0) == 0;
+        }));
+    }
     static long anon() {
         auto m = mm_test::meminfo();
         return m["Active(anon)"] + m["Inactive(anon)"];
@@ -192,6 +198,52 @@ TEST_F(VmassistReclaimThreadTest, Request_ThreeDuringPassGiveThreeMorePasses) {
     EXPECT_EQ(passes, 4);
     EXPECT_EQ(counts, (std::vector<std::string>{"3", "2", "1"}));
     // Then the thread sleeps: nothing more happens.
+    mark_log();
+    sim::time_advance(1'000'000'000);
+    EXPECT_TRUE(log().empty());
+}
+
+// A wake-up that is not a request (a late one the kernel allows, or a test's) runs no pass and
+// leaves nothing pending: the next request gets exactly one pass, and no count line.
+TEST_F(VmassistReclaimThreadTest, StrayWakeup_RunsNoPassAndLeavesCountAtZero) {
+    auto *thread = sim::task_find_by_comm("g_reclaim_threa");
+    ASSERT_NE(thread, nullptr);
+    for (int i = 0; i < 3; i++) {
+        wake_up_process(thread);
+        sim::settle();
+    }
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(read("/proc/global_reclaim"), "");
+    EXPECT_EQ(request("20000000"), 8);
+    EXPECT_EQ(log(), (std::vector<std::string>{"vmassist g_recliam_func reclaimed: 0 kbytes"}));
+    mark_log();
+    sim::time_advance(1'000'000'000);
+    EXPECT_TRUE(log().empty());
+    EXPECT_FALSE(sim::wakeup_source_find("reclaim_wakeup_source")->active);
+}
+
+// Stray wake-ups racing requests, before, during and after a pass: every request gets its
+// pass and the thread ends asleep.
+TEST_F(VmassistReclaimThreadTest, StrayWakeup_RacingRequestsEachGetTheirPass) {
+    auto *thread = sim::task_find_by_comm("g_reclaim_threa");
+    ASSERT_NE(thread, nullptr);
+    in_pass = [thread] {
+        wake_up_process(thread);
+        EXPECT_EQ(sim::vfs::write_file("/proc/global_reclaim", "20000016"), 8);
+        wake_up_process(thread);
+    };
+    for (int round = 0; round < 20; round++) {
+        SCOPED_TRACE(round);
+        mark_log();
+        std::thread waker([thread] { wake_up_process(thread); });
+        EXPECT_EQ(sim::vfs::write_file("/proc/global_reclaim", "20000016"), 8);
+        waker.join();
+        sim::settle();
+        wake_up_process(thread);
+        sim::settle();
+        // The first round's request written inside its pass adds one pass.
+        EXPECT_EQ(passes(), round ? 1 : 2);
+    }
     mark_log();
     sim::time_advance(1'000'000'000);
     EXPECT_TRUE(log().empty());
