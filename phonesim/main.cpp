@@ -3,6 +3,7 @@
 #include "phonesim/devicetree.h"
 #include "phonesim/shell.h"
 
+#include "hw/component.h"
 #include "simkernel/kernel/boot.h"
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/sim_time.h"
@@ -151,6 +152,7 @@ int main(int argc, char **argv) {
         return 1;
     }
 
+    sim::kernel_set_hardware_hooks(hw::hw_boot, hw::hw_shutdown);
     sim::kernel_boot(phone.params);
     sim::module_set_dir(executable_dir() + "/../modules");
     if (modules)

@@ -44,6 +44,10 @@ Shell::Shell(Output &out, Output &err) : out_(out), err_(err) {
         builtins_.push_back(b);
     for (Builtin &b : vm_builtins())
         builtins_.push_back(b);
+    for (Builtin &b : driver_builtins())
+        builtins_.push_back(b);
+    for (Builtin &b : hw_builtins())
+        builtins_.push_back(b);
 }
 
 int Shell::run(std::string_view text) {
@@ -199,8 +203,13 @@ std::string Shell::usage() {
         table.push_back(b);
     for (const Builtin &b : vm_builtins())
         table.push_back(b);
+    for (const Builtin &b : driver_builtins())
+        table.push_back(b);
+    for (const Builtin &b : hw_builtins())
+        table.push_back(b);
     for (const Builtin &b : table)
         s << "  " << b.usage << "\n";
+    s << hw_usage();
     s << "  as [-u UID] COMM COMMAND...  run one command in the user task COMM (made on first "
          "use)\n"
          "  set -e | set +e        stop a script at the first failing command, or not\n"

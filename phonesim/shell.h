@@ -41,6 +41,10 @@ struct Builtin {
 std::vector<Builtin> file_builtins();
 std::vector<Builtin> kernel_builtins();
 std::vector<Builtin> vm_builtins();
+std::vector<Builtin> driver_builtins();
+std::vector<Builtin> hw_builtins();
+// The usage lines of the hw subcommands.
+std::string hw_usage();
 
 class Shell {
   public:

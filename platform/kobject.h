@@ -56,6 +56,24 @@ enum kobject_action {
     KOBJ_UNBIND,
 };
 
+#define UEVENT_NUM_ENVP 64
+#define UEVENT_BUFFER_SIZE 2048
+
+// The environment of one uevent as it is built: "KEY=value" strings in buf.
+struct kobj_uevent_env {
+    char *argv[3];
+    char *envp[UEVENT_NUM_ENVP];
+    int envp_idx;
+    char buf[UEVENT_BUFFER_SIZE];
+    int buflen;
+};
+
+struct kset_uevent_ops {
+    int (*filter)(struct kset *kset, struct kobject *kobj);
+    const char *(*name)(struct kset *kset, struct kobject *kobj);
+    int (*uevent)(struct kset *kset, struct kobject *kobj, struct kobj_uevent_env *env);
+};
+
 extern "C" {
 // The kobjects of /sys/kernel and /sys/fs, for modules that hang directories there.
 extern struct kobject *kernel_kobj;
@@ -76,6 +94,15 @@ void kobject_put(struct kobject *kobj);
 void kobject_del(struct kobject *kobj);
 // "/module/vmassist/zomd": the path below /sys, kmalloc'ed (kfree it); null on failure.
 char *kobject_get_path(struct kobject *kobj, gfp_t flag);
+
+// Sends a uevent for kobj with the standard variables (ACTION, DEVPATH, SUBSYSTEM and what
+// the object's subsystem adds), then envp_ext's strings, then SEQNUM. 0, or -ENOMEM when the
+// environment would pass 64 variables or 2048 bytes (nothing is sent), -ENOENT for an object
+// without a subsystem.
+int kobject_uevent_env(struct kobject *kobj, enum kobject_action action, char *envp_ext[]);
+int kobject_uevent(struct kobject *kobj, enum kobject_action action);
+// Appends "KEY=value" to env; -ENOMEM when it does not fit.
+__printf(2, 3) int add_uevent_var(struct kobj_uevent_env *env, const char *format, ...);
 }
 
 static inline const char *kobject_name(const struct kobject *kobj) {

@@ -14,6 +14,8 @@ namespace sim {
 namespace {
 bool booted;
 BootParams boot_params;
+void (*hardware_start)();
+void (*hardware_stop)();
 }  // namespace
 
 void kernel_boot(const BootParams &params) {
@@ -26,6 +28,8 @@ void kernel_boot(const BootParams &params) {
     printk(KERN_INFO "smp: Brought up 1 node, %u CPUs\n", params.cpus);
     mm_boot(params);
     modules_boot();
+    if (hardware_start)
+        hardware_start();
     booted = true;
 }
 
@@ -33,10 +37,17 @@ void kernel_shutdown() {
     if (!booted)
         return;
     modules_shutdown();
+    if (hardware_stop)
+        hardware_stop();
     mm_shutdown();
     sched_shutdown();
     fs_shutdown();
     booted = false;
+}
+
+void kernel_set_hardware_hooks(void (*start)(), void (*stop)()) {
+    hardware_start = start;
+    hardware_stop = stop;
 }
 
 bool kernel_booted() {

@@ -20,6 +20,10 @@ void kernel_boot(const BootParams &params);
 // Unloads what is loaded, stops every kernel thread and releases the kernel's state.
 void kernel_shutdown();
 bool kernel_booted();
+
+// The phone's hardware models, outside the kernel: start() runs at the end of boot, before any
+// module loads; stop() at shutdown, once every module is unloaded. One pair per process.
+void kernel_set_hardware_hooks(void (*start)(), void (*stop)());
 const BootParams &kernel_boot_params();
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 // Test entry point: boots the simulated kernel with the default phone's parameters before the
 // first test and shuts it down after the last.
+#include "hw/component.h"
 #include "simkernel/kernel/boot.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,10 @@
 namespace {
 class KernelEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { sim::kernel_boot(sim::BootParams{}); }
+    void SetUp() override {
+        sim::kernel_set_hardware_hooks(hw::hw_boot, hw::hw_shutdown);
+        sim::kernel_boot(sim::BootParams{});
+    }
     void TearDown() override { sim::kernel_shutdown(); }
 };
 }  // namespace
