@@ -46,6 +46,8 @@ Shell::Shell(Output &out, Output &err) : out_(out), err_(err) {
         builtins_.push_back(b);
     for (Builtin &b : driver_builtins())
         builtins_.push_back(b);
+    for (Builtin &b : event_builtins())
+        builtins_.push_back(b);
     for (Builtin &b : hw_builtins())
         builtins_.push_back(b);
 }
@@ -204,6 +206,8 @@ std::string Shell::usage() {
     for (const Builtin &b : vm_builtins())
         table.push_back(b);
     for (const Builtin &b : driver_builtins())
+        table.push_back(b);
+    for (const Builtin &b : event_builtins())
         table.push_back(b);
     for (const Builtin &b : hw_builtins())
         table.push_back(b);

@@ -42,6 +42,7 @@ std::vector<Builtin> file_builtins();
 std::vector<Builtin> kernel_builtins();
 std::vector<Builtin> vm_builtins();
 std::vector<Builtin> driver_builtins();
+std::vector<Builtin> event_builtins();
 std::vector<Builtin> hw_builtins();
 // The usage lines of the hw subcommands.
 std::string hw_usage();
