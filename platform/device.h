@@ -20,7 +20,6 @@ struct subsys_private;
 struct driver_private;
 struct device_private;
 
-typedef u32 dev_t;
 
 struct bus_type {
     const char *name;
@@ -47,13 +46,15 @@ struct device_driver {
     struct driver_private *p;
 };
 
-struct class {
+// The kernel's struct class, spelled class_ because class is a C++ keyword (so is the
+// device's member, dev->class_).
+struct class_ {
     const char *name;
     struct module *owner;
     const struct attribute_group **class_groups;
     const struct attribute_group **dev_groups;
     int (*dev_uevent)(struct device *dev, struct kobj_uevent_env *env);
-    void (*class_release)(struct class *cls);
+    void (*class_release)(struct class_ *cls);
     void (*dev_release)(struct device *dev);
     struct subsys_private *p;
 };
@@ -77,7 +78,7 @@ struct device {
     void *driver_data;
     struct device_node *of_node;
     dev_t devt;
-    struct class *class;
+    struct class_ *class_;  // the kernel's dev->class
     const struct attribute_group **groups;
     void (*release)(struct device *dev);
 };
@@ -116,27 +117,30 @@ int device_create_file(struct device *dev, const struct device_attribute *attr);
 void device_remove_file(struct device *dev, const struct device_attribute *attr);
 int device_for_each_child(struct device *dev, void *data, int (*fn)(struct device *, void *));
 
+int bus_register(struct bus_type *bus);
+void bus_unregister(struct bus_type *bus);
+
 // Binding: attach a driver to a device by hand, or let it go.
 int device_attach(struct device *dev);
 void device_release_driver(struct device *dev);
 int driver_register(struct device_driver *drv);
 void driver_unregister(struct device_driver *drv);
 
-struct class *__class_create(struct module *owner, const char *name,
+struct class_ *__class_create(struct module *owner, const char *name,
                              struct lock_class_key *key);
-void class_destroy(struct class *cls);
-int __class_register(struct class *cls, struct lock_class_key *key);
-void class_unregister(struct class *cls);
+void class_destroy(struct class_ *cls);
+int __class_register(struct class_ *cls, struct lock_class_key *key);
+void class_unregister(struct class_ *cls);
 // The first device of the class, after start, for which match returns nonzero, with a
 // reference taken; null if none.
-struct device *class_find_device(struct class *cls, struct device *start, const void *data,
+struct device *class_find_device(struct class_ *cls, struct device *start, const void *data,
                                  int (*match)(struct device *, const void *));
 // Calls fn for each device of the class after start until it returns nonzero; that result.
-int class_for_each_device(struct class *cls, struct device *start, void *data,
+int class_for_each_device(struct class_ *cls, struct device *start, void *data,
                           int (*fn)(struct device *, void *));
-struct device *device_create(struct class *cls, struct device *parent, dev_t devt,
+struct device *device_create(struct class_ *cls, struct device *parent, dev_t devt,
                              void *drvdata, const char *fmt, ...) __printf(5, 6);
-void device_destroy(struct class *cls, dev_t devt);
+void device_destroy(struct class_ *cls, dev_t devt);
 
 // Device-managed resources: released in reverse order after the driver's remove, or after
 // a failed probe.

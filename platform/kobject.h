@@ -74,6 +74,13 @@ struct kset_uevent_ops {
     int (*uevent)(struct kset *kset, struct kobject *kobj, struct kobj_uevent_env *env);
 };
 
+// A group of kobjects that share a subsystem: the top kset above a kobject names its uevents'
+// subsystem and adds their variables.
+struct kset {
+    struct kobject kobj;
+    const struct kset_uevent_ops *uevent_ops;
+};
+
 extern "C" {
 // The kobjects of /sys/kernel and /sys/fs, for modules that hang directories there.
 extern struct kobject *kernel_kobj;

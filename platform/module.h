@@ -24,6 +24,7 @@ struct module;
 struct module_kobject {
     struct kobject kobj;
     struct module *mod;
+    struct kobject *drivers_dir;  // /sys/module/NAME/drivers, made with the first driver
 };
 
 struct sim_module_host;

@@ -148,7 +148,7 @@ struct power_supply {
 };
 
 extern "C" {
-extern struct class *power_supply_class;
+extern struct class_ *power_supply_class;
 
 // A supply under parent, with its attribute files, change work and uevents; an error pointer
 // on failure.

@@ -24,6 +24,8 @@ typedef unsigned int uid_t;
 typedef unsigned int gid_t;
 typedef s64 time64_t;
 typedef s64 ktime_t;
+// As the C library spells it, so host code can include both.
+typedef unsigned long dev_t;
 
 typedef struct {
     uid_t val;

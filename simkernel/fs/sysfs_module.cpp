@@ -93,6 +93,7 @@ int module_sysfs_add(struct module *mod) {
     }
     mod->mkobj.mod = mod;
     memset(&mod->mkobj.kobj, 0, sizeof(mod->mkobj.kobj));
+    mod->mkobj.drivers_dir = nullptr;
     int err = kobject_init_and_add(&mod->mkobj.kobj, &module_ktype, module_kobj, "%s", mod->name);
     if (err)
         kobject_put(&mod->mkobj.kobj);
@@ -101,6 +102,10 @@ int module_sysfs_add(struct module *mod) {
 
 void module_sysfs_remove(struct module *mod) {
     struct kobject *kobj = &mod->mkobj.kobj;
+    if (mod->mkobj.drivers_dir) {
+        kobject_put(mod->mkobj.drivers_dir);
+        mod->mkobj.drivers_dir = nullptr;
+    }
     kobject_del(kobj);
     if (__atomic_load_n(&kobj->kref.refcount, __ATOMIC_ACQUIRE) != 1)
         pr_err("%s: module kobject still referenced at unload\n", mod->name);

@@ -1,6 +1,7 @@
 // Kernel start-up and shutdown: calls each area's boot routine in the kernel's order.
 #include "simkernel/kernel/boot.h"
 
+#include "simkernel/drivers/base/driver_init.h"
 #include "simkernel/fs/fs_boot.h"
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/sched_boot.h"
@@ -27,6 +28,7 @@ void kernel_boot(const BootParams &params) {
     printk(KERN_INFO "Machine model: %s\n", params.model.c_str());
     printk(KERN_INFO "smp: Brought up 1 node, %u CPUs\n", params.cpus);
     mm_boot(params);
+    driver_init();
     modules_boot();
     if (hardware_start)
         hardware_start();
@@ -39,6 +41,7 @@ void kernel_shutdown() {
     modules_shutdown();
     if (hardware_stop)
         hardware_stop();
+    driver_shutdown();
     mm_shutdown();
     sched_shutdown();
     fs_shutdown();
