@@ -195,6 +195,13 @@ std::string long_line(const std::string &path, const std::string &shown, const s
     return line + "\n";
 }
 
+// As ls does without -l: a symlink named on the command line that leads to a directory is
+// listed as that directory (/proc/device-tree).
+bool links_to_dir(const std::string &path, const sim::vfs::Stat &st) {
+    std::vector<sim::vfs::DirEntry> entries;
+    return (st.mode & 0170000) == 0120000 && sim::vfs::readdir(path, &entries) >= 0;
+}
+
 int cmd_ls(Invocation &inv) {
     bool longfmt = false;
     std::vector<std::string> paths;
@@ -223,7 +230,7 @@ int cmd_ls(Invocation &inv) {
         if (r < 0) {
             inv.error(p + ": " + errstr(r));
             status = 1;
-        } else if ((st.mode & 0170000) == 0040000) {
+        } else if ((st.mode & 0170000) == 0040000 || (!longfmt && links_to_dir(p, st))) {
             dirs.push_back(p);
         } else {
             files.push_back(p);

@@ -5,6 +5,7 @@
 
 #include "hw/component.h"
 #include "simkernel/kernel/boot.h"
+#include "simkernel/kernel/kmod.h"
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/sim_time.h"
 
@@ -84,6 +85,9 @@ void load_boot_modules() {
         if (!name.empty())
             sim::module_load(name);
     sim::settle();
+    // ueventd's coldplug: the modules of the devices found at boot.
+    sim::ueventd_run();
+    sim::settle();
 }
 
 int run_interactive(phonesim::Shell &shell, FdOutput &out) {
@@ -135,16 +139,10 @@ int main(int argc, char **argv) {
         }
     }
 
-    std::string blob(phonesim::default_dtb());
-    if (!dtb_path.empty() && !read_file(dtb_path, &blob)) {
+    sim::BootParams params;
+    params.dtb = phonesim::default_dtb();
+    if (!dtb_path.empty() && !read_file(dtb_path, &params.dtb)) {
         std::cerr << "phonesim: " << dtb_path << ": " << std::strerror(errno) << "\n";
-        return 1;
-    }
-    phonesim::PhoneDescription phone;
-    std::string err = phonesim::describe_phone(std::vector<char>(blob.begin(), blob.end()), &phone);
-    if (!err.empty()) {
-        std::cerr << "phonesim: " << (dtb_path.empty() ? "default device tree" : dtb_path) << ": "
-                  << err << "\n";
         return 1;
     }
     if (!script.empty() && !read_file(script, &commands)) {
@@ -153,7 +151,12 @@ int main(int argc, char **argv) {
     }
 
     sim::kernel_set_hardware_hooks(hw::hw_boot, hw::hw_shutdown);
-    sim::kernel_boot(phone.params);
+    std::string err;
+    if (!sim::kernel_boot(params, &err)) {
+        std::cerr << "phonesim: " << (dtb_path.empty() ? "default device tree" : dtb_path) << ": "
+                  << err << "\n";
+        return 1;
+    }
     sim::module_set_dir(executable_dir() + "/../modules");
     if (modules)
         load_boot_modules();

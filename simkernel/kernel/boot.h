@@ -7,7 +7,10 @@
 
 namespace sim {
 
+// Without a device tree the kernel boots with the values given here; with one (dtb, the
+// flattened blob's bytes), the CPUs, RAM, zram size and model come from the tree.
 struct BootParams {
+    std::string dtb;
     unsigned int cpus = 8;
     uint64_t ram_bytes = 8ULL << 30;
     uint64_t swap_bytes = 4ULL << 30;       // the zram device
@@ -15,8 +18,9 @@ struct BootParams {
     std::string model = "phonesim";
 };
 
-// Starts every area; once per process until kernel_shutdown().
-void kernel_boot(const BootParams &params);
+// Starts every area; once per process until kernel_shutdown(). false (and nothing started)
+// when the device tree is unusable; error then says why ("no /cpus node").
+bool kernel_boot(const BootParams &params, std::string *error = nullptr);
 // Unloads what is loaded, stops every kernel thread and releases the kernel's state.
 void kernel_shutdown();
 bool kernel_booted();
