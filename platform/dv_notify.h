@@ -14,6 +14,11 @@ enum dv_chargerpump_event {
     CP_EVENT_TDIE_FAULT = 14,
 };
 
+// Fuel-gauge chain codes; data points at the gauge's new status word (u32).
+enum dv_fg_event {
+    FG_EVENT_STATUS_CHANGED = 0,
+};
+
 // Charger-manager chain codes; 3 to 5 carry one data byte (a u8 pointed at by data).
 enum dv_chargermanager_event {
     CM_EVENT_ADAPTER_PLUGOUT = 0,
