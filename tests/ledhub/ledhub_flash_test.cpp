@@ -176,13 +176,13 @@ TEST_F(LedhubFlashTest, ValuesBetweenStepsRoundDown) {
 }
 
 TEST_F(LedhubFlashTest, LedhubStaysWhileItsUsersAreLoaded) {
-    EXPECT_EQ(sim::module_unload("ledhub"), -EAGAIN);
+    EXPECT_EQ(sim::module_unload("ledhub"), -EBUSY);
     ASSERT_EQ(request(CameraFlashOp::torch_curr, 1, 50), 0);
     ASSERT_EQ(request(CameraFlashOp::torch_enable, 1, 1), 0);
 
     simtest::expect_clean_unload("camera");
     EXPECT_EQ(request(CameraFlashOp::torch_enable, 1, 0), -ENODEV);
-    EXPECT_EQ(sim::module_unload("ledhub"), -EAGAIN);
+    EXPECT_EQ(sim::module_unload("ledhub"), -EBUSY);
 
     // The LED driver's unbinding ends its registration and darkens the LEDs.
     simtest::expect_clean_unload("subpmic_led");
