@@ -331,6 +331,13 @@ std::string of_attach_fdt(std::string_view blob) {
     std::unique_ptr<Tree> t = unflatten(blob, &err);
     if (!t)
         return err;
+    // A phandle the live tree has already would make references ambiguous.
+    for (struct device_node &np : t->nodes)
+        if (np.phandle)
+            if (struct device_node *dup = of_find_node_by_phandle(np.phandle)) {
+                of_node_put(dup);
+                return "phandle " + std::to_string(np.phandle) + " is in the tree already";
+            }
     // The graft's top-level nodes join the live root's children at the end.
     {
         std::lock_guard<std::mutex> g(devtree_lock());
