@@ -28,17 +28,23 @@ static struct chg_uevent_dev *g_chg_uevent;
 static atomic_t g_reports_active = ATOMIC_INIT(0);
 static DECLARE_WAIT_QUEUE_HEAD(g_reports_idle_wq);
 
+static void chg_uevent_report_exit(void);
+
 // Enters a report: the bound record, or null (the report then has ended already). The count
-// goes up before the reference is read and the remove clears the reference before it reads
-// the count, so either the report sees null or the remove sees the report.
+// goes up before the reference is read again and the remove clears the reference before it
+// reads the count, so either the report sees null or the remove sees the report.
 static struct chg_uevent_dev *chg_uevent_report_enter(void) {
     struct chg_uevent_dev *chg_uevent;
 
+    // Reports while nothing is bound stop here, without touching the count a remove waits
+    // on: callers that keep reporting cannot hold an unbind off.
+    if (!READ_ONCE(g_chg_uevent))
+        return nullptr;
     atomic_inc(&g_reports_active);
     smp_mb__after_atomic();
     chg_uevent = smp_load_acquire(&g_chg_uevent);
-    if (!chg_uevent && atomic_dec_and_test(&g_reports_active))
-        wake_up_all(&g_reports_idle_wq);
+    if (!chg_uevent)
+        chg_uevent_report_exit();
     return chg_uevent;
 }
 
