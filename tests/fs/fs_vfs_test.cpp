@@ -28,8 +28,8 @@ std::vector<std::string> names(const std::string &dir) {
 
 TEST(VfsTree, Boot_TopLevelDirectories) {
     EXPECT_EQ(names("/"), (std::vector<std::string>{"proc", "sys", "dev"}));
-    EXPECT_EQ(names("/sys"),
-              (std::vector<std::string>{"devices", "bus", "class", "fs", "kernel", "module"}));
+    EXPECT_EQ(names("/sys"), (std::vector<std::string>{"devices", "bus", "class", "fs", "kernel",
+                                                       "module", "firmware"}));
     const struct {
         const char *path;
         umode_t mode;
