@@ -4,7 +4,8 @@
 #   check_module_rules.sh --root REPO --cxx COMPILER [FILE.cpp...]
 #
 # Without files, checks every .cpp under each folder whose CMakeLists.txt calls
-# add_kernel_module(). Each file must compile with -ffreestanding -fno-exceptions -fno-rtti and
+# add_kernel_module(). Sources under board/ may also include hw/ and the product modules'
+# public headers. Each file must compile with -ffreestanding -fno-exceptions -fno-rtti and
 # only REPO and its own folder on the include path; include only platform/ headers, headers of
 # its own folder and <cstdint>, <cstddef>, <cstdarg>, <climits> (and what those pull in); have
 # no dynamic initialisers; and reference no C++ runtime.
@@ -54,15 +55,23 @@ for src in "${files[@]}"; do
         grep -v '^\.' "$tmp/stderr" | sed 's/^/    /'
         continue
     fi
+    # The phone's own drivers (board/) may also use the hardware models' C interface (hw/)
+    # and the public headers of the product modules whose exports they call.
+    extra=/nonexistent/
+    case $src in "$root"/board/*) extra="$root/hw/|$root/ledhub/|$root/chgnotify/" ;; esac
     # -H prints one line per header, its depth as dots. A header included by the source, a
     # platform/ header or a header of the module's folder must be one of those itself or an
     # allowed standard header; below a standard header anything goes.
-    bad=$(grep '^\.\+ ' "$tmp/stderr" | awk -v root="$root/platform/" -v mod="$moddir/" '
+    bad=$(grep '^\.\+ ' "$tmp/stderr" | awk -v root="$root/platform/" -v mod="$moddir/" \
+            -v extra="$extra" '
         {
             depth = length($1); path = $2; n = split(path, parts, "/"); base = parts[n]
             parent = depth == 1 ? "own" : kind[depth - 1]
+            allowed = 0
+            m = split(extra, dirs, "|")
+            for (i = 1; i <= m; i++) if (index(path, dirs[i]) == 1) allowed = 1
             if (parent == "std") kind[depth] = "std"
-            else if (index(path, root) == 1 || index(path, mod) == 1) kind[depth] = "own"
+            else if (index(path, root) == 1 || index(path, mod) == 1 || allowed) kind[depth] = "own"
             else if (base ~ /^(cstdint|cstddef|cstdarg|climits)$/) kind[depth] = "std"
             else { kind[depth] = "std"; print path }
         }')

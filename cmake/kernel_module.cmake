@@ -44,24 +44,42 @@ __attribute__((visibility("default"))) struct module __this_module = {
 };
 }
 ]=])
-  add_library(${name} MODULE ${M_SOURCES} ${mod_cpp})
+  # As the kernel's build does: compile, let modpost turn the objects' device tables into
+  # MODULE_ALIAS() lines, then link the module with its descriptor and aliases.
+  add_library(${name}_objs OBJECT ${M_SOURCES})
+  set(alias_cpp ${CMAKE_CURRENT_BINARY_DIR}/${name}.alias.cpp)
+  add_custom_command(OUTPUT ${alias_cpp}
+    COMMAND modpost ${alias_cpp} $<TARGET_OBJECTS:${name}_objs>
+    DEPENDS modpost ${name}_objs $<TARGET_OBJECTS:${name}_objs>
+    COMMAND_EXPAND_LISTS
+    COMMENT "modpost ${name}")
+  add_library(${name} MODULE $<TARGET_OBJECTS:${name}_objs> ${mod_cpp} ${alias_cpp})
   set_target_properties(${name} PROPERTIES
     PREFIX "" SUFFIX ".ko"
     LIBRARY_OUTPUT_DIRECTORY ${SIM_MODULE_DIR}
     LINKER_LANGUAGE CXX)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${M_INCLUDES})
-  target_compile_options(${name} PRIVATE ${SIM_MODULE_CXX_FLAGS})
+  foreach(t ${name}_objs ${name})
+    target_include_directories(${t} PRIVATE ${PROJECT_SOURCE_DIR} ${M_INCLUDES})
+    target_compile_options(${t} PRIVATE ${SIM_MODULE_CXX_FLAGS})
+  endforeach()
   # -Bsymbolic: a module's references to its own symbols (its descriptor, its exports) stay in
   # the module even when an exporter loaded earlier was made global with the same names.
   target_link_options(${name} PRIVATE -nostdlib -Wl,-Bsymbolic -Wl,-z,now)
   target_link_libraries(${name} PRIVATE gcc)
+  set_property(GLOBAL APPEND PROPERTY SIM_MODULES ${name})
   if(M_BOOT)
     set_property(GLOBAL APPEND PROPERTY SIM_BOOT_MODULES ${name})
   endif()
 endfunction()
 
-# Writes modules.load beside the modules: call once, after every module is declared.
+# Writes modules.load beside the modules, and has depmod write modules.alias and modules.dep
+# once they are built: call once, after every module is declared.
 function(write_modules_load)
+  get_property(all GLOBAL PROPERTY SIM_MODULES)
+  add_custom_target(depmod ALL
+    COMMAND modpost --depmod ${SIM_MODULE_DIR}
+    COMMENT "depmod")
+  add_dependencies(depmod modpost ${all})
   get_property(mods GLOBAL PROPERTY SIM_BOOT_MODULES)
   list(JOIN mods "\n" text)
   if(mods)

@@ -1,5 +1,7 @@
 #include "phonesim/shell.h"
 
+#include "simkernel/kernel/kmod.h"
+
 #include "simkernel/fs/vfs.h"
 #include "simkernel/kernel/sim_time.h"
 #include "simkernel/kernel/task.h"
@@ -65,6 +67,9 @@ int Shell::run(std::string_view text) {
         if (finished_)
             break;
         status_ = run_command(cmd);
+        sim::settle();
+        // ueventd: modules for the devices the command made appear.
+        sim::ueventd_run();
         sim::settle();
         if (errexit_ && status_ != 0)
             finished_ = true;

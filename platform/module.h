@@ -68,8 +68,11 @@ extern "C" struct module __this_module;
 #define MODULE_ALIAS(_alias) MODULE_INFO(alias, _alias)
 #define MODULE_SOFTDEP(_dep) MODULE_INFO(softdep, _dep)
 #define MODULE_VERSION(_version) MODULE_INFO(version, _version)
-// The device table is recorded by name ("of:vantor_chgsentry_of_match") for modinfo and lsmod.
-#define MODULE_DEVICE_TABLE(type, name) MODULE_INFO(devtable, #type ":" #name)
+// The device table is recorded by name ("of:chgsentry_of_match") in modinfo, where modpost
+// finds it and turns its entries into the module's aliases; the reference keeps it emitted.
+#define MODULE_DEVICE_TABLE(type, name)     \
+    MODULE_INFO(devtable, #type ":" #name); \
+    static const void *const __mod_##type##__##name##_device_table __attribute__((used)) = name
 
 // Exports: a visible symbol plus an entry in the object's __ksymtab section, which the loader
 // reads to learn what the module exports and which exports are GPL-only.

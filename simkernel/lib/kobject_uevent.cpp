@@ -134,8 +134,8 @@ int kobject_uevent_env(struct kobject *kobj, enum kobject_action action, char *e
         kobj->state_remove_uevent_sent = 1;
     {
         std::lock_guard g(sim::uevent_lock);
-        if ((retval = add_uevent_var(env, "SEQNUM=%llu",
-                                     (unsigned long long)sim::uevent_seqnum + 1)))
+        if ((retval =
+                 add_uevent_var(env, "SEQNUM=%llu", (unsigned long long)sim::uevent_seqnum + 1)))
             goto exit;
         sim::Uevent ev;
         ev.seqnum = ++sim::uevent_seqnum;

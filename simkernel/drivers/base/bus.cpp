@@ -78,8 +78,7 @@ ssize_t unbind_store(struct device_driver *drv, const char *buf, size_t count) {
 ssize_t bind_store(struct device_driver *drv, const char *buf, size_t count) {
     ssize_t err = -ENODEV;
     struct device *dev = bus_find_device_by_name(drv->bus, buf, count);
-    if (dev && !__atomic_load_n(&dev->driver, __ATOMIC_ACQUIRE) &&
-        driver_match_device(drv, dev)) {
+    if (dev && !__atomic_load_n(&dev->driver, __ATOMIC_ACQUIRE) && driver_match_device(drv, dev)) {
         err = device_driver_attach(drv, dev);
         if (err > 0)
             err = (ssize_t)count;
@@ -171,13 +170,13 @@ void bus_remove_device(struct device *dev) {
 
 int bus_add_driver(struct device_driver *drv) {
     struct bus_type *bus = drv->bus;
-    auto *priv = new driver_private;
+    auto *priv = new driver_private();
     priv->kobj = {};
     priv->driver = drv;
     drv->p = priv;
     priv->kobj.kset = &bus->p->drivers_kset;
-    int error = kobject_init_and_add(&priv->kobj, &driver_ktype, bus->p->drivers_kobj, "%s",
-                                     drv->name);
+    int error =
+        kobject_init_and_add(&priv->kobj, &driver_ktype, bus->p->drivers_kobj, "%s", drv->name);
     if (error) {
         kobject_put(&priv->kobj);
         drv->p = nullptr;
@@ -195,7 +194,8 @@ int bus_add_driver(struct device_driver *drv) {
         priv->module_link = std::string(bus->name) + ":" + drv->name;
         sysfs_create_link(&priv->kobj, mkobj, "module");
         if (drv->owner->mkobj.drivers_dir)
-            sysfs_create_link(drv->owner->mkobj.drivers_dir, &priv->kobj, priv->module_link.c_str());
+            sysfs_create_link(drv->owner->mkobj.drivers_dir, &priv->kobj,
+                              priv->module_link.c_str());
     }
     sysfs_create_file(&priv->kobj, &driver_attr_uevent.attr);
     sysfs_create_groups(&priv->kobj, drv->groups);
@@ -246,7 +246,7 @@ using namespace sim::drivers;
 extern "C" {
 
 int bus_register(struct bus_type *bus) {
-    auto *priv = new subsys_private;
+    auto *priv = new subsys_private();
     priv->bus = bus;
     bus->p = priv;
     priv->drivers_kset.kobj.name = "drivers";
@@ -278,9 +278,10 @@ void bus_unregister(struct bus_type *bus) {
 
 int driver_register(struct device_driver *drv) {
     if (!drv->bus || !drv->bus->p) {
-        pr_err("Driver '%s' was unable to register with bus_type '%s' because the bus was not "
-               "initialized.\n",
-               drv->name, drv->bus ? drv->bus->name : "(null)");
+        pr_err(
+            "Driver '%s' was unable to register with bus_type '%s' because the bus was not "
+            "initialized.\n",
+            drv->name, drv->bus ? drv->bus->name : "(null)");
         return -EINVAL;
     }
     if (bus_find_driver(drv->bus, drv->name)) {
@@ -292,7 +293,8 @@ int driver_register(struct device_driver *drv) {
 
 void driver_unregister(struct device_driver *drv) {
     if (!drv || !drv->p) {
-        sim::fs::warn("drivers/base/driver.c", "driver_unregister", "Unexpected driver unregister!\n");
+        sim::fs::warn("drivers/base/driver.c", "driver_unregister",
+                      "Unexpected driver unregister!\n");
         return;
     }
     bus_remove_driver(drv);

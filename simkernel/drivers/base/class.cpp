@@ -52,7 +52,7 @@ using namespace sim::drivers;
 extern "C" {
 
 int __class_register(struct class_ *cls, struct lock_class_key *) {
-    auto *cp = new subsys_private;
+    auto *cp = new subsys_private();
     cp->subsys = {};
     cp->cls = cls;
     __mutex_init(&cp->mutex, "&cp->mutex", nullptr);
@@ -151,8 +151,8 @@ int match_devt(struct device *dev, const void *data) {
 
 extern "C" {
 
-struct device *device_create(struct class_ *cls, struct device *parent, dev_t devt,
-                             void *drvdata, const char *fmt, ...) {
+struct device *device_create(struct class_ *cls, struct device *parent, dev_t devt, void *drvdata,
+                             const char *fmt, ...) {
     auto *dev = static_cast<struct device *>(kzalloc(sizeof(struct device), GFP_KERNEL));
     if (!dev)
         return (struct device *)ERR_PTR(-ENOMEM);

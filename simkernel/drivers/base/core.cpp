@@ -59,8 +59,9 @@ void device_release(struct kobject *kobj) {
         dev->class_->dev_release(dev);
     else
         fs::warn("drivers/base/core.c", "device_release",
-                 KERN_ERR "Device '%s' does not have a release() function, it is broken and "
-                          "must be fixed. See Documentation/core-api/kobject.rst.\n",
+                 KERN_ERR
+                 "Device '%s' does not have a release() function, it is broken and "
+                 "must be fixed. See Documentation/core-api/kobject.rst.\n",
                  kobject_name(kobj));
     delete p;
 }
@@ -129,8 +130,7 @@ ssize_t uevent_show(struct device *dev, struct device_attribute *, char *buf) {
 
 // kobject_synth_uevent(): "add", "change", ... (an optional newline); arguments after the
 // action (a UUID and variables) are not supported here.
-ssize_t uevent_store(struct device *dev, struct device_attribute *, const char *buf,
-                     size_t count) {
+ssize_t uevent_store(struct device *dev, struct device_attribute *, const char *buf, size_t count) {
     static const char *const actions[] = {"add",    "remove",  "change", "move",
                                           "online", "offline", "bind",   "unbind"};
     size_t len = count;
@@ -361,7 +361,7 @@ extern "C" {
 void device_initialize(struct device *dev) {
     dev->kobj.kset = devices_kset;
     kobject_init(&dev->kobj, &device_ktype);
-    dev->p = new device_private;
+    dev->p = new device_private();
     dev->p->device = dev;
     __mutex_init(&dev->p->lock, "&dev->mutex", nullptr);
 }
@@ -499,8 +499,7 @@ void device_unregister(struct device *dev) {
     put_device(dev);
 }
 
-int device_for_each_child(struct device *parent, void *data,
-                          int (*fn)(struct device *, void *)) {
+int device_for_each_child(struct device *parent, void *data, int (*fn)(struct device *, void *)) {
     std::vector<struct device *> children;
     {
         std::lock_guard g(children_lock);

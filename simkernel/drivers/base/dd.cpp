@@ -126,14 +126,14 @@ probe_failed:
     __atomic_store_n(&dev->driver, nullptr, __ATOMIC_RELEASE);
     dev_set_drvdata(dev, nullptr);
     switch (ret) {
-    case -EPROBE_DEFER:
-        driver_deferred_probe_add_trigger(dev, local_trigger_count);
-        break;
-    case -ENODEV:
-    case -ENXIO:
-        break;
-    default:
-        pr_warn("%s: probe of %s failed with error %d\n", drv->name, dev_name(dev), ret);
+        case -EPROBE_DEFER:
+            driver_deferred_probe_add_trigger(dev, local_trigger_count);
+            break;
+        case -ENODEV:
+        case -ENXIO:
+            break;
+        default:
+            pr_warn("%s: probe of %s failed with error %d\n", drv->name, dev_name(dev), ret);
     }
     return 0;
 }
@@ -178,8 +178,8 @@ ssize_t devices_deferred_show(struct kobject *, struct kobj_attribute *, char *b
     return (ssize_t)n;
 }
 
-struct kobj_attribute devices_deferred_attr = __ATTR(devices_deferred, 0444,
-                                                     devices_deferred_show, nullptr);
+struct kobj_attribute devices_deferred_attr =
+    __ATTR(devices_deferred, 0444, devices_deferred_show, nullptr);
 struct kobject *debug_kobj;
 
 }  // namespace
@@ -191,8 +191,7 @@ void driver_deferred_probe_del(struct device *dev) {
     dev->p->deferred = false;
     pending_list.erase(std::remove(pending_list.begin(), pending_list.end(), dev),
                        pending_list.end());
-    active_list.erase(std::remove(active_list.begin(), active_list.end(), dev),
-                      active_list.end());
+    active_list.erase(std::remove(active_list.begin(), active_list.end(), dev), active_list.end());
 }
 
 int driver_match_device(struct device_driver *drv, struct device *dev) {

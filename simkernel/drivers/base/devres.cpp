@@ -123,12 +123,10 @@ void *devm_kmalloc(struct device *dev, size_t size, gfp_t gfp) {
 }
 
 void devm_kfree(struct device *dev, const void *p) {
-    devres_node *node = remove_node(dev, [p](devres_node *n) {
-        return n->release == devm_kmalloc_release && n->data == p;
-    });
+    devres_node *node = remove_node(
+        dev, [p](devres_node *n) { return n->release == devm_kmalloc_release && n->data == p; });
     if (!node) {
-        sim::fs::warn("drivers/base/devres.c", "devm_kfree", "devm_kfree: %p is not managed\n",
-                      p);
+        sim::fs::warn("drivers/base/devres.c", "devm_kfree", "devm_kfree: %p is not managed\n", p);
         return;
     }
     sim::resource_remove(node);
@@ -151,8 +149,8 @@ int devm_add_action(struct device *dev, void (*action)(void *), void *data) {
     struct module *owner = SIM_CALLER_MODULE();
     if (sim::fault_should_fail(sim::fault_op::kmalloc, owner))
         return -ENOMEM;
-    devres_node *node = alloc_node(devm_action_release, sizeof(action_data), GFP_KERNEL,
-                                   "devm_action_release");
+    devres_node *node =
+        alloc_node(devm_action_release, sizeof(action_data), GFP_KERNEL, "devm_action_release");
     if (!node)
         return -ENOMEM;
     *reinterpret_cast<action_data *>(node->data) = {action, data};

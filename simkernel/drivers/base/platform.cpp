@@ -85,8 +85,8 @@ ssize_t driver_override_store(struct device *dev, struct device_attribute *, con
 
 struct device_attribute dev_attr_modalias = {{"modalias", 0444}, modalias_show, nullptr};
 struct device_attribute dev_attr_driver_override = __ATTR_RW(driver_override);
-struct attribute *platform_dev_attrs[] = {&dev_attr_modalias.attr,
-                                          &dev_attr_driver_override.attr, nullptr};
+struct attribute *platform_dev_attrs[] = {&dev_attr_modalias.attr, &dev_attr_driver_override.attr,
+                                          nullptr};
 const struct attribute_group platform_dev_group = {nullptr, nullptr, nullptr, platform_dev_attrs,
                                                    nullptr};
 const struct attribute_group *platform_dev_groups[] = {&platform_dev_group, nullptr};
