@@ -182,15 +182,17 @@ void vq_chg_dfx_report_events(struct chg_dfs *chg) {
     }
 }
 
-// A stop that ends the sleep is followed by one more pass, so events made pending before the
-// device went are still uploaded.
+// A pass runs for every request. A request still standing when the device goes is served
+// before the thread returns, so events made pending before then are uploaded; a stop with no
+// request runs no pass, which keeps a failed probe silent.
 int vq_chg_dfx_report_thread_fn(void *data) {
     struct chg_dfs *chg = (struct chg_dfs *)data;
 
-    while (!kthread_should_stop()) {
+    while (!kthread_should_stop() || atomic_read_acquire(&chg->report_flag)) {
         wait_event_interruptible(
             chg->report_wq, atomic_read_acquire(&chg->report_flag) != 0 || kthread_should_stop());
-        atomic_set(&chg->report_flag, 0);
+        if (!atomic_xchg(&chg->report_flag, 0))
+            continue;
         vq_chg_dfx_report_events(chg);
     }
     return 0;
