@@ -48,7 +48,7 @@ std::string state() {
     std::lock_guard g(r.stats_lock);
     std::string s = "charge-reporter: driver ";
     s += attached ? "attached" : "detached";
-    s += ", " + std::to_string(r.requests) + " requests";
+    s += ", requests " + std::to_string(r.requests);
     if (!r.last.empty())
         s += ", last " + r.last;
     return s + "\n";
