@@ -138,6 +138,7 @@ int ref_module(sim_module_host *a, sim_module_host *b) {
 
 void drop_uses_locked(sim_module_host *a) {
     for (sim_module_host *b : a->uses) {
+        module_sysfs_unlink_holder(b->mod, a->mod);
         std::erase(b->users, a);
         module_put(b->mod);
     }
@@ -351,10 +352,14 @@ int module_load(const std::string &arg, std::string_view args) {
     }
 
     // mod_sysfs_setup(): /sys/module/<name> exists while init runs.
-    if (int err = module_sysfs_add(mod)) {
+    if (int err = module_sysfs_add(mod, kp, host->img.param_size / sizeof(kernel_param), host->size,
+                                   host->proprietary)) {
         free_module(host, false);
         return err;
     }
+    // add_usage_links()
+    for (sim_module_host *used : host->uses)
+        module_sysfs_link_holder(used->mod, mod);
 
     // do_init_module(), in the loading task.
     int ret = mod->init ? mod->init() : 0;

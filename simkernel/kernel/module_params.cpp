@@ -3,10 +3,12 @@
 #include "simkernel/kernel/module_params.h"
 
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include <platform/errno.h>
 #include <platform/kstrtox.h>
+#include <platform/mm.h>
 #include <platform/moduleparam.h>
 #include <platform/printk.h>
 
@@ -27,10 +29,23 @@ int param_set_bool(const char *val, const struct kernel_param *kp) {
     return kstrtobool(val ? val : "1", static_cast<bool *>(kp->arg));
 }
 
-const struct kernel_param_ops param_ops_int = {0, param_set_int, nullptr, nullptr};
-const struct kernel_param_ops param_ops_uint = {0, param_set_uint, nullptr, nullptr};
-const struct kernel_param_ops param_ops_bool = {KERNEL_PARAM_OPS_FL_NOARG, param_set_bool, nullptr,
-                                                nullptr};
+// The values as /sys/module/NAME/parameters/ shows them, with a newline.
+int param_get_int(char *buffer, const struct kernel_param *kp) {
+    return snprintf(buffer, PAGE_SIZE, "%i\n", *static_cast<int *>(kp->arg));
+}
+
+int param_get_uint(char *buffer, const struct kernel_param *kp) {
+    return snprintf(buffer, PAGE_SIZE, "%u\n", *static_cast<unsigned int *>(kp->arg));
+}
+
+int param_get_bool(char *buffer, const struct kernel_param *kp) {
+    return snprintf(buffer, PAGE_SIZE, "%c\n", *static_cast<bool *>(kp->arg) ? 'Y' : 'N');
+}
+
+const struct kernel_param_ops param_ops_int = {0, param_set_int, param_get_int, nullptr};
+const struct kernel_param_ops param_ops_uint = {0, param_set_uint, param_get_uint, nullptr};
+const struct kernel_param_ops param_ops_bool = {KERNEL_PARAM_OPS_FL_NOARG, param_set_bool,
+                                                param_get_bool, nullptr};
 }
 
 namespace sim {
