@@ -24,6 +24,7 @@
 
 // After the standard headers: platform/ defines attribute macros libstdc++ also uses.
 #include <platform/dv_notify.h>
+#include <platform/power_supply.h>
 
 namespace chgsentry_test {
 
@@ -108,6 +109,28 @@ class ChgsentryTest : public ::testing::Test {
             sim::settle();
             battery_seen();
         }
+    }
+
+    // A fresh chgsentry (its event table starts over) on restored hardware, bound now.
+    void reload() {
+        if (sim::module_find("chgsentry")) {
+            ASSERT_EQ(sim::module_unload("chgsentry"), 0);
+        }
+        restore_hardware();
+        prepare();
+        ASSERT_EQ(sim::module_load("chgsentry"), 0);
+        sim::settle();
+        battery_seen();
+    }
+
+    // The last status line of the condition check, from "cycle_cnt:" on.
+    std::string last_status() const {
+        std::string last;
+        for (const Line &l : lines()) {
+            if (l.text.rfind(kStatusLine, 0) == 0)
+                last = l.text.substr(kStatusLine.size() - 10);
+        }
+        return last;
     }
 
     // A battery notification, as the gauge sends one whenever a value moves: without one,
