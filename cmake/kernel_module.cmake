@@ -76,10 +76,11 @@ endfunction()
 # once they are built: call once, after every module is declared.
 function(write_modules_load)
   get_property(all GLOBAL PROPERTY SIM_MODULES)
-  add_custom_target(depmod ALL
+  add_custom_command(OUTPUT ${SIM_MODULE_DIR}/modules.alias ${SIM_MODULE_DIR}/modules.dep
     COMMAND modpost --depmod ${SIM_MODULE_DIR}
+    DEPENDS modpost ${all}
     COMMENT "depmod")
-  add_dependencies(depmod modpost ${all})
+  add_custom_target(depmod ALL DEPENDS ${SIM_MODULE_DIR}/modules.alias ${SIM_MODULE_DIR}/modules.dep)
   get_property(mods GLOBAL PROPERTY SIM_BOOT_MODULES)
   list(JOIN mods "\n" text)
   if(mods)

@@ -8,19 +8,24 @@ namespace phonesim {
 namespace {
 
 int cmd_uevents(Invocation &inv) {
-    bool clear = false;
+    bool clear = false, clear_only = false;
     for (size_t i = 1; i < inv.args.size(); i++) {
-        if (inv.args[i] != "-c") {
+        if (inv.args[i] == "-c") {
+            clear = true;
+        } else if (inv.args[i] == "-C") {
+            clear_only = true;
+        } else {
             inv.error("Unknown option '" + inv.args[i] + "'");
             return 1;
         }
-        clear = true;
     }
-    std::string text;
-    for (const sim::Uevent &ev : sim::uevents())
-        text += sim::uevent_format(ev);
-    inv.out.write(text);
-    if (clear)
+    if (!clear_only) {
+        std::string text;
+        for (const sim::Uevent &ev : sim::uevents())
+            text += sim::uevent_format(ev);
+        inv.out.write(text);
+    }
+    if (clear || clear_only)
         sim::uevents_clear();
     return 0;
 }
@@ -29,8 +34,9 @@ int cmd_uevents(Invocation &inv) {
 
 std::vector<Builtin> driver_builtins() {
     return {{"uevents", cmd_uevents,
-             "uevents [-c]           the uevents sent since boot, as udevadm monitor prints "
-             "them (-c: then forget them)"}};
+             "uevents [-c] [-C]      the uevents sent since boot, as udevadm monitor prints "
+             "them\n"
+             "                         (-c: then forget them, -C: only forget them)"}};
 }
 
 }  // namespace phonesim

@@ -2,11 +2,13 @@
 #include "phonesim/shell.h"
 
 #include "simkernel/kernel/fault.h"
+#include "simkernel/kernel/kmod.h"
 #include "simkernel/kernel/module_loader.h"
 #include "simkernel/kernel/printk_log.h"
 #include "simkernel/kernel/sim_time.h"
 #include "simkernel/kernel/task.h"
 
+#include <platform/errno.h>
 #include <platform/spinlock.h>
 
 #include <chrono>
@@ -65,6 +67,23 @@ int cmd_sleep(Invocation &inv) {
         std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
     else
         sim::time_advance(ns);
+    return 0;
+}
+
+int cmd_modprobe(Invocation &inv) {
+    if (inv.args.size() != 2) {
+        inv.error("needs 1 argument");
+        return 1;
+    }
+    int r = sim::modprobe(inv.args[1]);
+    if (r == -ENOENT) {
+        inv.error("FATAL: Module " + inv.args[1] + " not found.");
+        return 1;
+    }
+    if (r < 0) {
+        inv.error("failed to load " + inv.args[1] + ": " + errstr(r));
+        return 1;
+    }
     return 0;
 }
 
@@ -224,6 +243,9 @@ std::vector<Builtin> kernel_builtins() {
          "insmod MODULE          load a module (a path or a name in the "
          "module folder)"},
         {"rmmod", cmd_rmmod, "rmmod MODULE...        unload modules"},
+        {"modprobe", cmd_modprobe,
+         "modprobe NAME|ALIAS    load a module, or the one an alias names (of:N*T*C...),\n"
+         "                         after the modules it uses"},
         {"lsmod", cmd_lsmod, "lsmod                  list loaded modules"},
         {"ps", cmd_ps,
          "ps                     list tasks: pid, flags (K kernel thread, S "

@@ -112,6 +112,10 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         finished_ = true;
         return code;
     }
+    if (name == "true")
+        return 0;
+    if (name == "false")
+        return 1;
     if (name == "set") {
         for (size_t i = 1; i < args.size(); i++) {
             if (args[i] == "-e") {
@@ -222,6 +226,7 @@ std::string Shell::usage() {
     s << "  as [-u UID] COMM COMMAND...  run one command in the user task COMM (made on first "
          "use)\n"
          "  set -e | set +e        stop a script at the first failing command, or not\n"
+         "  true | false           succeed, or fail, doing nothing\n"
          "  exit [N]               leave the shell (and phonesim) with status N\n";
     return s.str();
 }

@@ -82,7 +82,18 @@ int open(std::string_view path, int flags) {
         err = fs::lookup_parent(path, &dir, &name);
         if (err)
             return err;
-        // No directory of these filesystems has a create operation.
+        // procfs's lookup fails a missing name before creation is considered. sysfs and
+        // cgroupfs first check that the caller may create in the directory, then refuse the
+        // missing name; devtmpfs's directories here have no create operation.
+        std::string where = dir->path();
+        if (where == "/proc" || where.starts_with("/proc/"))
+            return -ENOENT;
+        if (where == "/sys" || where.starts_with("/sys/") || where == "/dev/memcg" ||
+            where.starts_with("/dev/memcg/")) {
+            if (int perm = dir->permission(fs::current_cred(), MAY_WRITE | MAY_EXEC))
+                return perm;
+            return -ENOENT;
+        }
         return -EACCES;
     }
     if (err)

@@ -2,6 +2,8 @@
 // and the mode/owner stat reports.
 #include "tests/fs/fs_test_util.h"
 
+#include "simkernel/kernel/task.h"
+
 #include <gtest/gtest.h>
 
 #include <platform/errno.h>
@@ -61,6 +63,23 @@ TEST(VfsTree, Lookup_ErrorsOfThePathWalk) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(sim::vfs::open(c.path, c.flags), c.result) << c.path;
+}
+
+// A shell's "echo x > PATH" on a name that does not exist: procfs refuses the name itself;
+// sysfs and cgroupfs check the caller may create there, then refuse the name.
+TEST(VfsTree, Create_MissingNodeErrorsAsEachFilesystemGivesThem) {
+    const int create = O_WRONLY_ | O_CREAT_;
+    EXPECT_EQ(sim::vfs::open("/proc/some_node", create), -ENOENT);
+    EXPECT_EQ(sim::vfs::open("/sys/kernel/some_node", create), -ENOENT);
+    EXPECT_EQ(sim::vfs::open("/dev/memcg/nope", create), -ENOENT);
+    struct task_struct *app = sim::task_create_user("app", 10123);
+    {
+        sim::TaskScope as(app);
+        EXPECT_EQ(sim::vfs::open("/proc/some_node", create), -ENOENT);
+        EXPECT_EQ(sim::vfs::open("/sys/kernel/some_node", create), -EACCES);
+        EXPECT_EQ(sim::vfs::open("/dev/memcg/nope", create), -EACCES);
+    }
+    sim::task_exit(app);
 }
 
 TEST(VfsTree, Descriptors_ReadOnDirectoryAndBadDescriptors) {
