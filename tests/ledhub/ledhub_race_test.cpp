@@ -82,7 +82,7 @@ TEST_F(LedhubRaceTest, CameraCallsAgainstParentUnbind_ReachTheRegistrantOrAreTur
         delete reg.data;
         reg.data = nullptr;
         // Let every caller see the record turned away at least once before stopping.
-        while (away.load() < kCallers)
+        while (away.load() < kCallers && bad.load() == 0)
             std::this_thread::yield();
         stop = true;
         for (auto &t : callers)
