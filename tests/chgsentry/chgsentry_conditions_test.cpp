@@ -411,6 +411,8 @@ TEST_F(ChgsentryConditionsTest, BatteryNotAuthenticBeforeTheFirstNotification) {
     ASSERT_EQ(sim::module_unload("chgsentry"), 0);
     battery("auth", 1);
     battery("vbus_type", 0);
+    // The supplies' first notification after boot comes 10 ms after they register.
+    sim::time_advance(kSecond);
     prepare();
     ASSERT_EQ(sim::module_load("chgsentry"), 0);
     sim::settle();
