@@ -26,8 +26,9 @@ std::vector<ModelHooks> &models() {
 void component_add(Component c) {
     std::lock_guard g(lock());
     auto &t = table();
-    t.erase(std::remove_if(t.begin(), t.end(), [&](const Component &x) { return x.name == c.name; }),
-            t.end());
+    t.erase(
+        std::remove_if(t.begin(), t.end(), [&](const Component &x) { return x.name == c.name; }),
+        t.end());
     t.push_back(std::move(c));
 }
 

@@ -62,8 +62,11 @@ int cmd_hw(Invocation &inv) {
 }  // namespace
 
 std::vector<Builtin> hw_builtins() {
-    return {{"hw", cmd_hw, "hw [attach NAME | detach NAME | SUBCOMMAND ...]  the phone's "
-                           "hardware: alone, the state of every component"}};
+    return {{"hw", cmd_hw,
+             "hw                     the state of every part of the phone's hardware\n"
+             "  hw detach NAME | hw attach NAME\n"
+             "                         make a part vanish or come back (fuel_gauge,\n"
+             "                         primary_chg, master_cp_chg, pd_adapter)"}};
 }
 
 std::string hw_usage() {

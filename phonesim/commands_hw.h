@@ -9,9 +9,9 @@
 namespace phonesim {
 
 struct HwCommand {
-    const char *name;           // "battery": run for `hw battery ...`
+    const char *name;             // "battery": run for `hw battery ...`
     int (*run)(Invocation &inv);  // inv.args[0] is "hw", inv.args[1] the subcommand
-    const char *usage;          // for --help: "hw battery KEY=VALUE...  what it does"
+    const char *usage;            // for --help: "hw battery KEY=VALUE...  what it does"
 };
 
 std::vector<HwCommand> hw_charging_commands();

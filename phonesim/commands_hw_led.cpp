@@ -95,9 +95,11 @@ int cmd_led(Invocation &inv) {
 std::vector<HwCommand> hw_led_commands() {
     return {
         {"camera", cmd_camera,
-         "hw camera flash-curr|flash-time|flash|torch-curr|torch LED VALUE  a flash request "
-         "of the camera stack: current in mA, flash time in ms, or on|off; LED 1 or 2"},
-        {"led", cmd_led, "hw led  the flash LEDs' currents, timeout, enables and output"},
+         "hw camera flash-curr|flash-time|flash|torch-curr|torch LED VALUE\n"
+         "                         a flash request of the camera stack: current in mA,\n"
+         "                         flash time in ms, or on|off; LED 1 or 2"},
+        {"led", cmd_led,
+         "hw led                 the flash LEDs' currents, timeout, enables and output"},
     };
 }
 

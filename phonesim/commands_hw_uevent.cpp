@@ -73,10 +73,11 @@ int cmd_uevent_bundle(Invocation &inv) {
 std::vector<HwCommand> hw_uevent_commands() {
     return {
         {"uevent", cmd_uevent,
-         "hw uevent TYPE VALUE  the charger asks its driver to report one charging event"},
+         "hw uevent TYPE VALUE   the charger asks its driver to report one charging event"},
         {"uevent-bundle", cmd_uevent_bundle,
-         "hw uevent-bundle TYPE [VALUE...]  the charger asks for a bundle of values in one "
-         "uevent (values not given read as 0)"},
+         "hw uevent-bundle TYPE [VALUE...]\n"
+         "                         the charger asks for a bundle of values in one uevent\n"
+         "                         (values not given read as 0)"},
     };
 }
 

@@ -24,7 +24,7 @@ struct chargerpump_dev *chargerpump_find_dev_by_name(const char *name);
 // negative errno.
 int chargerpump_get_chip_ok(struct chargerpump_dev *cp, int *ok);
 struct chargerpump_dev *chargerpump_device_register(const char *name, struct device *parent,
-                                                   void *driver_data,
-                                                   const struct chargerpump_ops *ops);
+                                                    void *driver_data,
+                                                    const struct chargerpump_ops *ops);
 void chargerpump_device_unregister(struct chargerpump_dev *cp);
 }

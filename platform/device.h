@@ -20,7 +20,6 @@ struct subsys_private;
 struct driver_private;
 struct device_private;
 
-
 struct bus_type {
     const char *name;
     const struct attribute_group **dev_groups;
@@ -126,8 +125,7 @@ void device_release_driver(struct device *dev);
 int driver_register(struct device_driver *drv);
 void driver_unregister(struct device_driver *drv);
 
-struct class_ *__class_create(struct module *owner, const char *name,
-                             struct lock_class_key *key);
+struct class_ *__class_create(struct module *owner, const char *name, struct lock_class_key *key);
 void class_destroy(struct class_ *cls);
 int __class_register(struct class_ *cls, struct lock_class_key *key);
 void class_unregister(struct class_ *cls);
@@ -138,8 +136,8 @@ struct device *class_find_device(struct class_ *cls, struct device *start, const
 // Calls fn for each device of the class after start until it returns nonzero; that result.
 int class_for_each_device(struct class_ *cls, struct device *start, void *data,
                           int (*fn)(struct device *, void *));
-struct device *device_create(struct class_ *cls, struct device *parent, dev_t devt,
-                             void *drvdata, const char *fmt, ...) __printf(5, 6);
+struct device *device_create(struct class_ *cls, struct device *parent, dev_t devt, void *drvdata,
+                             const char *fmt, ...) __printf(5, 6);
 void device_destroy(struct class_ *cls, dev_t devt);
 
 // Device-managed resources: released in reverse order after the driver's remove, or after
@@ -149,8 +147,7 @@ void devm_kfree(struct device *dev, const void *p);
 char *devm_kstrdup(struct device *dev, const char *s, gfp_t gfp);
 int devm_add_action(struct device *dev, void (*action)(void *), void *data);
 void devm_remove_action(struct device *dev, void (*action)(void *), void *data);
-void *__devres_alloc_node(dr_release_t release, size_t size, gfp_t gfp, int nid,
-                          const char *name);
+void *__devres_alloc_node(dr_release_t release, size_t size, gfp_t gfp, int nid, const char *name);
 void devres_add(struct device *dev, void *res);
 void devres_free(void *res);
 
@@ -164,15 +161,13 @@ __printf(2, 3) void _dev_info(const struct device *dev, const char *fmt, ...);
 static inline void *devm_kzalloc(struct device *dev, size_t size, gfp_t gfp) {
     return devm_kmalloc(dev, size, gfp | __GFP_ZERO);
 }
-static inline int devm_add_action_or_reset(struct device *dev, void (*action)(void *),
-                                           void *data) {
+static inline int devm_add_action_or_reset(struct device *dev, void (*action)(void *), void *data) {
     int ret = devm_add_action(dev, action, data);
     if (ret)
         action(data);
     return ret;
 }
-#define devres_alloc(release, size, gfp) \
-    __devres_alloc_node(release, size, gfp, -1, #release)
+#define devres_alloc(release, size, gfp) __devres_alloc_node(release, size, gfp, -1, #release)
 
 static inline void *dev_get_drvdata(const struct device *dev) {
     return dev->driver_data;

@@ -36,7 +36,7 @@ struct fuel_gauge_dev *fuel_gauge_find_dev_by_name(const char *name);
 // The status word (FG_STATUS_*); 0 for a null gauge or one without the operation.
 int fuel_gauge_check_fg_status(struct fuel_gauge_dev *fg);
 struct fuel_gauge_dev *fuel_gauge_device_register(const char *name, struct device *parent,
-                                                 void *driver_data,
-                                                 const struct fuel_gauge_ops *ops);
+                                                  void *driver_data,
+                                                  const struct fuel_gauge_ops *ops);
 void fuel_gauge_device_unregister(struct fuel_gauge_dev *fg);
 }

@@ -39,12 +39,12 @@ void platform_device_unregister(struct platform_device *pdev);
 #define platform_driver_register(drv) __platform_driver_register(drv, THIS_MODULE)
 
 static inline struct platform_device *to_platform_device(struct device *dev) {
-    return (struct platform_device *)((char *)dev - __builtin_offsetof(struct platform_device,
-                                                                       dev));
+    return (struct platform_device *)((char *)dev -
+                                      __builtin_offsetof(struct platform_device, dev));
 }
 static inline struct platform_driver *to_platform_driver(struct device_driver *drv) {
-    return (struct platform_driver *)((char *)drv - __builtin_offsetof(struct platform_driver,
-                                                                       driver));
+    return (struct platform_driver *)((char *)drv -
+                                      __builtin_offsetof(struct platform_driver, driver));
 }
 static inline void *platform_get_drvdata(const struct platform_device *pdev) {
     return dev_get_drvdata(&pdev->dev);
@@ -54,12 +54,12 @@ static inline void platform_set_drvdata(struct platform_device *pdev, void *data
 }
 
 // Registers the driver at module start and unregisters it at module stop.
-#define module_platform_driver(__platform_driver)               \
-    static int __platform_driver##_init(void) {                  \
-        return platform_driver_register(&(__platform_driver));   \
-    }                                                            \
-    module_init(__platform_driver##_init);                       \
-    static void __platform_driver##_exit(void) {                 \
-        platform_driver_unregister(&(__platform_driver));        \
-    }                                                            \
+#define module_platform_driver(__platform_driver)              \
+    static int __platform_driver##_init(void) {                \
+        return platform_driver_register(&(__platform_driver)); \
+    }                                                          \
+    module_init(__platform_driver##_init);                     \
+    static void __platform_driver##_exit(void) {               \
+        platform_driver_unregister(&(__platform_driver));      \
+    }                                                          \
     module_exit(__platform_driver##_exit)
