@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "chgnotify/chgnotify.h"
+#include "chgnotify/chg_uevent.h"
 
 #include <platform/errno.h>
 

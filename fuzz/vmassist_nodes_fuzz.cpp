@@ -45,8 +45,6 @@ const char *const kReadable[] = {
     "/proc/perflock_exception",
     "/sys/module/vmassist/zomd/zomdtrigger",
     "/sys/module/vmassist/zomd/zomdnotifier",
-    "/dev/memcg/memory.process_fg",
-    "/dev/memcg/apps/memory.process_fg",
 };
 
 }  // namespace
