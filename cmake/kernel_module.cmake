@@ -10,7 +10,15 @@
 # No sibling calls: the kernel charges allocations and finds the calling module by the return
 # address of its exported functions, which a tail call would make the module's caller's.
 set(SIM_MODULE_CXX_FLAGS
-  -ffreestanding -fno-exceptions -fno-rtti -fvisibility=hidden -fno-gnu-unique
+  -ffreestanding -fno-exceptions -fno-rtti
+  # GCC's unique symbols would tie modules' statics together; clang makes none.
+  $<$<CXX_COMPILER_ID:GNU>:-fvisibility=hidden>
+  $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>
+  # clang ignores the visibility EXPORT_SYMBOL() gives a function after its definition, so with
+  # clang (the fuzz build) module symbols stay visible; the descriptor's references keep the
+  # entry points hidden, -Bsymbolic keeps each module's references in it, and the loader knows
+  # exports by their __ksymtab entries.
+  $<$<CXX_COMPILER_ID:Clang>:-Wno-ignored-attributes>
   -fno-threadsafe-statics -fno-optimize-sibling-calls -fPIC
   # Operation tables name only the callbacks they have, as kernel code does.
   -Wno-missing-field-initializers)

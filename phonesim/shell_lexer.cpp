@@ -51,12 +51,19 @@ class Lexer {
                 }
                 if (!word(red.target, r))
                     return r;
+                // Only a line continuation followed ("> \\<newline>" at the end): no file.
+                if (red.target.parts.empty()) {
+                    r.error = "syntax error: redirection without a file";
+                    return r;
+                }
                 cmd.redirects.push_back(std::move(red));
             } else {
                 Word w;
                 if (!word(w, r))
                     return r;
-                cmd.words.push_back(std::move(w));
+                // A line continuation alone ("\\<newline>" between words) is no word.
+                if (!w.parts.empty())
+                    cmd.words.push_back(std::move(w));
             }
         }
         finish(r, cmd);

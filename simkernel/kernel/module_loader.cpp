@@ -138,7 +138,9 @@ int ref_module(sim_module_host *a, sim_module_host *b) {
 
 void drop_uses_locked(sim_module_host *a) {
     for (sim_module_host *b : a->uses) {
-        module_sysfs_unlink_holder(b->mod, a->mod);
+        // A load that failed before the importer's descriptor was found has no holder link.
+        if (a->mod)
+            module_sysfs_unlink_holder(b->mod, a->mod);
         std::erase(b->users, a);
         module_put(b->mod);
     }

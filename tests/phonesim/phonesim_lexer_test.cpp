@@ -37,6 +37,9 @@ TEST(ShellLexer, Words_SplitLikeSh) {
         {"echo a#b", {{"echo", "a#b"}}},
         {"echo 'x;y' \"p\nq\"", {{"echo", "x;y", "p\nq"}}},
         {"echo a\\\nb", {{"echo", "ab"}}},
+        // Found by fuzzing: a continuation between words is removed, not an empty word.
+        {"a;\\\necho x", {{"a"}, {"echo", "x"}}},
+        {"echo \\\n x", {{"echo", "x"}}},
         {";;\n\n", {}},
     };
     for (const Case &c : cases)
@@ -65,6 +68,22 @@ TEST(ShellLexer, Errors_ReportIncompleteInput) {
     LexResult r = lex("echo >");
     EXPECT_FALSE(r.incomplete);
     EXPECT_NE(r.error, "");
+}
+
+// Found by fuzzing: a redirection followed only by a line continuation names no file, and an
+// empty target must not reach the shell as one.
+TEST(ShellLexer, Errors_RedirectionToALineContinuationOnly) {
+    for (const char *in : {"echo x > \\\n", "echo x >>\\\n", "ech>\\\n"}) {
+        LexResult r = lex(in);
+        EXPECT_EQ(r.error, "syntax error: redirection without a file") << in;
+        EXPECT_TRUE(r.commands.empty()) << in;
+    }
+    // A continuation before a real name is still a name.
+    LexResult r = lex("echo x > \\\nfile");
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(r.commands.size(), 1u);
+    ASSERT_EQ(r.commands[0].redirects.size(), 1u);
+    EXPECT_EQ(r.commands[0].redirects[0].target.expand(0), "file");
 }
 
 }  // namespace
