@@ -16,8 +16,14 @@ namespace {
 class DriverBindingTest : public DriversTest {};
 
 TEST_F(DriverBindingTest, BindsByNameWithLinksAndEvents) {
-    add_device("drvtest");
+    struct platform_device *pdev = add_device("drvtest");
+    dev_info(&pdev->dev, "unbound %d\n", 1);
     ASSERT_EQ(load("drvtest"), 0);
+    dev_err(&pdev->dev, "bound %d\n", 2);
+    // dev_printk names the driver, or the bus while there is none, then the device.
+    EXPECT_EQ(log_of("platform drvtest:"),
+              (std::vector<std::string>{"platform drvtest: unbound 1"}));
+    EXPECT_EQ(log_of("drvtest drvtest:"), (std::vector<std::string>{"drvtest drvtest: bound 2"}));
     EXPECT_EQ(link("/sys/bus/platform/devices/drvtest/driver"),
               "../../../bus/platform/drivers/drvtest");
     EXPECT_EQ(link("/sys/bus/platform/drivers/drvtest/drvtest"),

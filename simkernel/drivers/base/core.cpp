@@ -526,35 +526,18 @@ void device_remove_file(struct device *dev, const struct device_attribute *attr)
         sysfs_remove_file(&dev->kobj, &attr->attr);
 }
 
-void _dev_emerg(const struct device *dev, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    dev_vprintk(KERN_EMERG, dev, fmt, args);
-    va_end(args);
-}
-void _dev_err(const struct device *dev, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    dev_vprintk(KERN_ERR, dev, fmt, args);
-    va_end(args);
-}
-void _dev_warn(const struct device *dev, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    dev_vprintk(KERN_WARNING, dev, fmt, args);
-    va_end(args);
-}
-void _dev_notice(const struct device *dev, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    dev_vprintk(KERN_NOTICE, dev, fmt, args);
-    va_end(args);
-}
-void _dev_info(const struct device *dev, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    dev_vprintk(KERN_INFO, dev, fmt, args);
-    va_end(args);
-}
+#define DEFINE_DEV_PRINTK(func, level)                          \
+    void func(const struct device *dev, const char *fmt, ...) { \
+        va_list args;                                           \
+        va_start(args, fmt);                                    \
+        dev_vprintk(level, dev, fmt, args);                     \
+        va_end(args);                                           \
+    }
+
+DEFINE_DEV_PRINTK(_dev_emerg, KERN_EMERG)
+DEFINE_DEV_PRINTK(_dev_err, KERN_ERR)
+DEFINE_DEV_PRINTK(_dev_warn, KERN_WARNING)
+DEFINE_DEV_PRINTK(_dev_notice, KERN_NOTICE)
+DEFINE_DEV_PRINTK(_dev_info, KERN_INFO)
 
 }  // extern "C"
