@@ -4,8 +4,8 @@
 #   check_module_rules.sh --root REPO --cxx COMPILER [FILE.cpp...]
 #
 # Without files, checks every .cpp under each folder whose CMakeLists.txt calls
-# add_kernel_module(). Sources under board/ may also include hw/ and the product modules'
-# public headers. Each file must compile with -ffreestanding -fno-exceptions -fno-rtti and
+# add_kernel_module(). Sources under board/ may also include hw/, board/common/ and the product
+# modules' public headers. Each file must compile with -ffreestanding -fno-exceptions -fno-rtti and
 # only REPO and its own folder on the include path; include only platform/ headers, headers of
 # its own folder and <cstdint>, <cstddef>, <cstdarg>, <climits> (and what those pull in); have
 # no dynamic initialisers; and reference no C++ runtime.
@@ -56,9 +56,10 @@ for src in "${files[@]}"; do
         continue
     fi
     # The phone's own drivers (board/) may also use the hardware models' C interface (hw/)
-    # and the public headers of the product modules whose exports they call.
+    # and the public headers of the product modules whose exports they call, and the header-only
+    # helpers they share (board/common/).
     extra=/nonexistent/
-    case $src in "$root"/board/*) extra="$root/hw/|$root/ledhub/|$root/chgnotify/" ;; esac
+    case $src in "$root"/board/*) extra="$root/hw/|$root/ledhub/|$root/chgnotify/|$root/board/common/" ;; esac
     # -H prints one line per header, its depth as dots. A header included by the source, a
     # platform/ header or a header of the module's folder must be one of those itself or an
     # allowed standard header; below a standard header anything goes.
