@@ -461,6 +461,40 @@ int control(Fn fn) {
     return r;
 }
 
+// One bus transfer to a part: fn runs on the model with its lock held. -ENXIO without charging
+// hardware or with the part detached, as a transfer to an absent chip fails.
+template <typename Fn>
+int transfer(PartId id, Fn fn) {
+    if (!model)
+        return -ENXIO;
+    std::lock_guard g(model->lock);
+    if (!attached(*model, id))
+        return -ENXIO;
+    return fn(*model);
+}
+
+// An interrupt-cause register: reading it clears it.
+template <typename T>
+int read_clear(T &causes) {
+    int v = static_cast<int>(causes);
+    causes = 0;
+    return v;
+}
+
+// Reads register reg of a part, one of its nregs: what fn gives for it, with the model's lock
+// held. Reads of the gauge fail once where a failure was armed.
+template <typename Fn>
+int read_reg(PartId id, int reg, int nregs, int *val, Fn fn) {
+    return transfer(id, [&](Model &m) {
+        if (reg < 0 || reg >= nregs)
+            return -EINVAL;
+        if (id == kFuelGauge && fg_fail_once(m, hw_fg_reg(reg)))
+            return -EIO;
+        *val = fn(m);
+        return 0;
+    });
+}
+
 }  // namespace
 
 const char *const *battery_keys() {
@@ -666,188 +700,116 @@ void hw_free_irq(enum hw_irq_line line) {
 }
 
 int hw_fg_read(enum hw_fg_reg reg, int *val) {
-    if (!model)
-        return -ENXIO;
-    std::lock_guard g(model->lock);
-    Model &m = *model;
-    if (!attached(m, kFuelGauge))
-        return -ENXIO;
-    if (fg_fail_once(m, reg))
-        return -EIO;
-    switch (reg) {
-        case HW_FG_STATUS:
-            *val = value(m, kStatus);
-            break;
-        case HW_FG_CAPACITY:
-            *val = value(m, kSoc);
-            break;
-        case HW_FG_TEMP:
-            *val = value(m, kTemp);
-            break;
-        case HW_FG_VOLTAGE_NOW:
-            *val = value(m, kVbat);
-            break;
-        case HW_FG_CURRENT_NOW:
-            *val = current_ma(m) * 1000;
-            break;
-        case HW_FG_CYCLE_COUNT:
-            *val = value(m, kCycle);
-            break;
-        case HW_FG_AUTHENTIC:
-            *val = value(m, kAuth);
-            break;
-        case HW_FG_RSOC:
-            *val = value(m, kRsoc);
-            break;
-        case HW_FG_TBOARD:
-            *val = value(m, kTboard);
-            break;
-        case HW_FG_VBUS_TYPE:
-            *val = value(m, kVbusType);
-            break;
-        case HW_FG_CHARGE_FULL_DESIGN:
-            *val = static_cast<int>(m.full_uah);
-            break;
-        case HW_FG_STATUS_WORD:
-            *val = static_cast<int>(m.status_word);
-            break;
-        case HW_FG_INT:
-            *val = static_cast<int>(m.fg_int);
-            m.fg_int = 0;
-            break;
-        default:
-            return -EINVAL;
-    }
-    return 0;
+    return read_reg(kFuelGauge, reg, HW_FG_NR_REGS, val, [&](Model &m) {
+        switch (reg) {
+            case HW_FG_STATUS:
+                return value(m, kStatus);
+            case HW_FG_CAPACITY:
+                return value(m, kSoc);
+            case HW_FG_TEMP:
+                return value(m, kTemp);
+            case HW_FG_VOLTAGE_NOW:
+                return value(m, kVbat);
+            case HW_FG_CURRENT_NOW:
+                return current_ma(m) * 1000;
+            case HW_FG_CYCLE_COUNT:
+                return value(m, kCycle);
+            case HW_FG_AUTHENTIC:
+                return value(m, kAuth);
+            case HW_FG_RSOC:
+                return value(m, kRsoc);
+            case HW_FG_TBOARD:
+                return value(m, kTboard);
+            case HW_FG_VBUS_TYPE:
+                return value(m, kVbusType);
+            case HW_FG_CHARGE_FULL_DESIGN:
+                return static_cast<int>(m.full_uah);
+            case HW_FG_STATUS_WORD:
+                return static_cast<int>(m.status_word);
+            default:  // HW_FG_INT
+                return read_clear(m.fg_int);
+        }
+    });
 }
 
 int hw_charger_read(enum hw_charger_reg reg, int *val) {
-    if (!model)
-        return -ENXIO;
-    std::lock_guard g(model->lock);
-    Model &m = *model;
-    if (!attached(m, kCharger))
-        return -ENXIO;
-    switch (reg) {
-        case HW_CHG_ONLINE:
-            *val = m.online;
-            break;
-        case HW_CHG_VBUS:
-            *val = m.vbus;
-            break;
-        case HW_CHG_ENABLE:
-            *val = m.enabled;
-            break;
-        case HW_CHG_INT:
-            *val = static_cast<int>(m.chg_int);
-            m.chg_int = 0;
-            break;
-        default:
-            return -EINVAL;
-    }
-    return 0;
+    return read_reg(kCharger, reg, HW_CHG_NR_REGS, val, [&](Model &m) {
+        switch (reg) {
+            case HW_CHG_ONLINE:
+                return int(m.online);
+            case HW_CHG_VBUS:
+                return m.vbus;
+            case HW_CHG_ENABLE:
+                return int(m.enabled);
+            default:  // HW_CHG_INT
+                return read_clear(m.chg_int);
+        }
+    });
 }
 
 int hw_charger_write(enum hw_charger_reg reg, int val) {
-    if (!model)
-        return -ENXIO;
-    bool fg;
-    {
-        std::lock_guard g(model->lock);
-        Model &m = *model;
-        if (!attached(m, kCharger))
-            return -ENXIO;
+    bool fg = false;
+    int r = transfer(kCharger, [&](Model &m) {
         if (reg != HW_CHG_ENABLE)
             return -EINVAL;
         m.enabled = val != 0;
         fg = gauge_check(m) && attached(m, kFuelGauge);
-    }
+        return 0;
+    });
     if (fg)
         raise_irq(HW_IRQ_FG);
-    return 0;
+    return r;
 }
 
 int hw_cp_read(enum hw_cp_reg reg, int *val) {
-    if (!model)
-        return -ENXIO;
-    std::lock_guard g(model->lock);
-    Model &m = *model;
-    if (!attached(m, kChargePump))
-        return -ENXIO;
-    switch (reg) {
-        case HW_CP_CHIP_OK:
-            *val = m.cp_chip_ok;
-            break;
-        case HW_CP_TDIE:
-            *val = m.cp_tdie;
-            break;
-        case HW_CP_INT:
-            *val = static_cast<int>(m.cp_int);
-            m.cp_int = 0;
-            break;
-        default:
-            return -EINVAL;
-    }
-    return 0;
+    return read_reg(kChargePump, reg, HW_CP_NR_REGS, val, [&](Model &m) {
+        switch (reg) {
+            case HW_CP_CHIP_OK:
+                return m.cp_chip_ok;
+            case HW_CP_TDIE:
+                return m.cp_tdie;
+            default:  // HW_CP_INT
+                return read_clear(m.cp_int);
+        }
+    });
 }
 
 int hw_usbpd_read(enum hw_usbpd_reg reg, int *val) {
-    if (!model)
-        return -ENXIO;
-    std::lock_guard g(model->lock);
-    Model &m = *model;
-    if (!attached(m, kUsbPd))
-        return -ENXIO;
-    switch (reg) {
-        case HW_PD_ATTACHED:
-            *val = m.pd_attached;
-            break;
-        case HW_PD_SVID:
-            *val = m.pd_attached ? static_cast<int>(m.adapter.svid) : 0;
-            break;
-        case HW_PD_VERIFIED:
-            *val = m.pd_attached && m.adapter.verified;
-            break;
-        case HW_PD_VERIFY_DONE:
-            *val = m.pd_attached ? m.adapter.verify_done : 0;
-            break;
-        case HW_PD_INT:
-            *val = m.pd_int;
-            m.pd_int = 0;
-            break;
-        default:
-            return -EINVAL;
-    }
-    return 0;
+    return read_reg(kUsbPd, reg, HW_PD_NR_REGS, val, [&](Model &m) {
+        switch (reg) {
+            case HW_PD_ATTACHED:
+                return int(m.pd_attached);
+            case HW_PD_SVID:
+                return m.pd_attached ? static_cast<int>(m.adapter.svid) : 0;
+            case HW_PD_VERIFIED:
+                return int(m.pd_attached && m.adapter.verified);
+            case HW_PD_VERIFY_DONE:
+                return m.pd_attached ? int(m.adapter.verify_done) : 0;
+            default:  // HW_PD_INT
+                return read_clear(m.pd_int);
+        }
+    });
 }
 
 int hw_charger_pop_event(int *code, int *data) {
-    if (!model)
-        return -ENXIO;
-    std::lock_guard g(model->lock);
-    Model &m = *model;
-    if (!attached(m, kCharger))
-        return -ENXIO;
-    if (m.cm_events.empty())
-        return -ENODATA;
-    *code = m.cm_events.front().first;
-    *data = m.cm_events.front().second;
-    m.cm_events.pop_front();
-    return 0;
+    return transfer(kCharger, [&](Model &m) {
+        if (m.cm_events.empty())
+            return -ENODATA;
+        *code = m.cm_events.front().first;
+        *data = m.cm_events.front().second;
+        m.cm_events.pop_front();
+        return 0;
+    });
 }
 
 int hw_cp_pop_event(int *code) {
-    if (!model)
-        return -ENXIO;
-    std::lock_guard g(model->lock);
-    Model &m = *model;
-    if (!attached(m, kChargePump))
-        return -ENXIO;
-    if (m.cp_events.empty())
-        return -ENODATA;
-    *code = m.cp_events.front();
-    m.cp_events.pop_front();
-    return 0;
+    return transfer(kChargePump, [&](Model &m) {
+        if (m.cp_events.empty())
+            return -ENODATA;
+        *code = m.cp_events.front();
+        m.cp_events.pop_front();
+        return 0;
+    });
 }
 
 }  // extern "C"
