@@ -13,13 +13,13 @@
 #include <platform/power_supply.h>
 #include <platform/workqueue.h>
 
+#include "board/common/charging_chip.h"
 #include "hw/charging.h"
 
+using cp_chip_desc = struct charging_chip_desc<struct chargerpump_dev, struct chargerpump_ops>;
+
 struct cp_chip {
-    struct device *dev;
-    struct power_supply *psy;
-    struct chargerpump_dev *cp;
-    struct work_struct irq_work;
+    struct charging_chip<struct chargerpump_dev, struct chargerpump_ops> base;
 };
 
 static const enum power_supply_property cp_props[] = {
@@ -54,66 +54,40 @@ static const struct chargerpump_ops cp_ops = {
 };
 
 static void cp_irq_work(struct work_struct *work) {
-    struct cp_chip *chip = container_of(work, struct cp_chip, irq_work);
+    struct cp_chip *chip = container_of(work, struct cp_chip, base.irq_work);
     int causes = 0, code;
 
     while (!hw_cp_pop_event(&code))
         dv_chargerpump_notifier_call_chain((unsigned long)code, nullptr);
     if (!hw_cp_read(HW_CP_INT, &causes) && (causes & HW_CP_INT_TEMP))
-        power_supply_changed(chip->psy);
+        power_supply_changed(chip->base.psy);
 }
 
-static void cp_irq_handler(void *data) {
-    struct cp_chip *chip = (struct cp_chip *)data;
-
-    schedule_work(&chip->irq_work);
-}
+static const cp_chip_desc cp_desc = {
+    .what = "charge pump",
+    .name_prop = "chargerpump-name",
+    .default_name = "master_cp_chg",
+    .psy_desc = &cp_psy_desc,
+    .irq = HW_IRQ_CP,
+    .irq_work = cp_irq_work,
+    .class_register = chargerpump_device_register,
+    .class_unregister = chargerpump_device_unregister,
+    .ops = &cp_ops,
+};
 
 static int cp_probe(struct platform_device *pdev) {
-    struct power_supply_config cfg = {};
     struct cp_chip *chip;
-    const char *name = "master_cp_chg";
-    int ret;
 
     chip = (struct cp_chip *)devm_kzalloc(&pdev->dev, sizeof(*chip), GFP_KERNEL);
     if (!chip)
         return -ENOMEM;
-    chip->dev = &pdev->dev;
-    INIT_WORK(&chip->irq_work, cp_irq_work);
-    of_property_read_string(pdev->dev.of_node, "chargerpump-name", &name);
-    platform_set_drvdata(pdev, chip);
-
-    cfg.of_node = pdev->dev.of_node;
-    cfg.drv_data = chip;
-    chip->psy = power_supply_register(&pdev->dev, &cp_psy_desc, &cfg);
-    if (IS_ERR(chip->psy))
-        return (int)PTR_ERR(chip->psy);
-
-    chip->cp = chargerpump_device_register(name, &pdev->dev, chip, &cp_ops);
-    if (IS_ERR(chip->cp)) {
-        ret = (int)PTR_ERR(chip->cp);
-        goto err_psy;
-    }
-    ret = hw_request_irq(HW_IRQ_CP, cp_irq_handler, chip);
-    if (ret)
-        goto err_cp;
-    dev_info(&pdev->dev, "charge pump %s registered\n", name);
-    return 0;
-
-err_cp:
-    chargerpump_device_unregister(chip->cp);
-err_psy:
-    power_supply_unregister(chip->psy);
-    return ret;
+    return charging_chip_probe(pdev, chip, &chip->base, &cp_desc, chip);
 }
 
 static int cp_remove(struct platform_device *pdev) {
     struct cp_chip *chip = (struct cp_chip *)platform_get_drvdata(pdev);
 
-    hw_free_irq(HW_IRQ_CP);
-    cancel_work_sync(&chip->irq_work);
-    chargerpump_device_unregister(chip->cp);
-    power_supply_unregister(chip->psy);
+    charging_chip_remove(&chip->base);
     return 0;
 }
 

@@ -14,14 +14,14 @@
 #include <platform/power_supply.h>
 #include <platform/workqueue.h>
 
+#include "board/common/charging_chip.h"
 #include "hw/charging.h"
 
+using fg_chip_desc = struct charging_chip_desc<struct fuel_gauge_dev, struct fuel_gauge_ops>;
+
 struct fg_chip {
-    struct device *dev;
-    struct power_supply *psy;
-    struct fuel_gauge_dev *fg;
+    struct charging_chip<struct fuel_gauge_dev, struct fuel_gauge_ops> base;
     struct dv_battery_drvdata drvdata;
-    struct work_struct irq_work;
     u32 status_word;
 };
 
@@ -108,14 +108,14 @@ static void fg_update_drvdata(struct fg_chip *chip) {
 }
 
 static void fg_irq_work(struct work_struct *work) {
-    struct fg_chip *chip = container_of(work, struct fg_chip, irq_work);
+    struct fg_chip *chip = container_of(work, struct fg_chip, base.irq_work);
     int causes, word;
 
     if (hw_fg_read(HW_FG_INT, &causes))
         return;
     if (causes & HW_FG_INT_BATTERY) {
         fg_update_drvdata(chip);
-        power_supply_changed(chip->psy);
+        power_supply_changed(chip->base.psy);
     }
     if ((causes & HW_FG_INT_STATUS) && !hw_fg_read(HW_FG_STATUS_WORD, &word) &&
         (u32)word != chip->status_word) {
@@ -124,60 +124,36 @@ static void fg_irq_work(struct work_struct *work) {
     }
 }
 
-static void fg_irq_handler(void *data) {
-    struct fg_chip *chip = (struct fg_chip *)data;
-
-    schedule_work(&chip->irq_work);
-}
+static const fg_chip_desc fg_desc = {
+    .what = "fuel gauge",
+    .name_prop = "fuel-gauge-name",
+    .default_name = "fuel_gauge",
+    .psy_desc = &fg_psy_desc,
+    .irq = HW_IRQ_FG,
+    .irq_work = fg_irq_work,
+    .class_register = fuel_gauge_device_register,
+    .class_unregister = fuel_gauge_device_unregister,
+    .ops = &fg_ops,
+};
 
 static int fg_probe(struct platform_device *pdev) {
-    struct power_supply_config cfg = {};
     struct fg_chip *chip;
-    const char *name = "fuel_gauge";
-    int word, ret;
+    int word;
 
     chip = (struct fg_chip *)devm_kzalloc(&pdev->dev, sizeof(*chip), GFP_KERNEL);
     if (!chip)
         return -ENOMEM;
-    chip->dev = &pdev->dev;
-    INIT_WORK(&chip->irq_work, fg_irq_work);
-    of_property_read_string(pdev->dev.of_node, "fuel-gauge-name", &name);
+    // Readers of the supply's driver data may come as soon as it registers.
     if (!hw_fg_read(HW_FG_STATUS_WORD, &word))
         chip->status_word = (u32)word;
     fg_update_drvdata(chip);
-    platform_set_drvdata(pdev, chip);
-
-    cfg.of_node = pdev->dev.of_node;
-    cfg.drv_data = &chip->drvdata;
-    chip->psy = power_supply_register(&pdev->dev, &fg_psy_desc, &cfg);
-    if (IS_ERR(chip->psy))
-        return (int)PTR_ERR(chip->psy);
-
-    chip->fg = fuel_gauge_device_register(name, &pdev->dev, chip, &fg_ops);
-    if (IS_ERR(chip->fg)) {
-        ret = (int)PTR_ERR(chip->fg);
-        goto err_psy;
-    }
-    ret = hw_request_irq(HW_IRQ_FG, fg_irq_handler, chip);
-    if (ret)
-        goto err_fg;
-    dev_info(&pdev->dev, "fuel gauge %s registered\n", name);
-    return 0;
-
-err_fg:
-    fuel_gauge_device_unregister(chip->fg);
-err_psy:
-    power_supply_unregister(chip->psy);
-    return ret;
+    return charging_chip_probe(pdev, chip, &chip->base, &fg_desc, &chip->drvdata);
 }
 
 static int fg_remove(struct platform_device *pdev) {
     struct fg_chip *chip = (struct fg_chip *)platform_get_drvdata(pdev);
 
-    hw_free_irq(HW_IRQ_FG);
-    cancel_work_sync(&chip->irq_work);
-    fuel_gauge_device_unregister(chip->fg);
-    power_supply_unregister(chip->psy);
+    charging_chip_remove(&chip->base);
     return 0;
 }
 

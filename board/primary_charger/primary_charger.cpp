@@ -14,13 +14,13 @@
 #include <platform/power_supply.h>
 #include <platform/workqueue.h>
 
+#include "board/common/charging_chip.h"
 #include "hw/charging.h"
 
+using charger_chip_desc = struct charging_chip_desc<struct charger_device, struct charger_ops>;
+
 struct charger_chip {
-    struct device *dev;
-    struct power_supply *psy;
-    struct charger_device *chg;
-    struct work_struct irq_work;
+    struct charging_chip<struct charger_device, struct charger_ops> base;
 };
 
 static const enum power_supply_property charger_props[] = {
@@ -66,7 +66,7 @@ static const struct charger_ops charger_ops = {
 };
 
 static void charger_irq_work(struct work_struct *work) {
-    struct charger_chip *chip = container_of(work, struct charger_chip, irq_work);
+    struct charger_chip *chip = container_of(work, struct charger_chip, base.irq_work);
     int causes = 0, code, data;
 
     while (!hw_charger_pop_event(&code, &data)) {
@@ -75,60 +75,34 @@ static void charger_irq_work(struct work_struct *work) {
         dv_chargermanager_notifier_call_chain((unsigned long)code, &byte);
     }
     if (!hw_charger_read(HW_CHG_INT, &causes) && (causes & HW_CHG_INT_INPUT))
-        power_supply_changed(chip->psy);
+        power_supply_changed(chip->base.psy);
 }
 
-static void charger_irq_handler(void *data) {
-    struct charger_chip *chip = (struct charger_chip *)data;
-
-    schedule_work(&chip->irq_work);
-}
+static const charger_chip_desc charger_desc = {
+    .what = "charger",
+    .name_prop = "charger-name",
+    .default_name = "primary_chg",
+    .psy_desc = &charger_psy_desc,
+    .irq = HW_IRQ_CHARGER,
+    .irq_work = charger_irq_work,
+    .class_register = charger_device_register,
+    .class_unregister = charger_device_unregister,
+    .ops = &charger_ops,
+};
 
 static int charger_probe(struct platform_device *pdev) {
-    struct power_supply_config cfg = {};
     struct charger_chip *chip;
-    const char *name = "primary_chg";
-    int ret;
 
     chip = (struct charger_chip *)devm_kzalloc(&pdev->dev, sizeof(*chip), GFP_KERNEL);
     if (!chip)
         return -ENOMEM;
-    chip->dev = &pdev->dev;
-    INIT_WORK(&chip->irq_work, charger_irq_work);
-    of_property_read_string(pdev->dev.of_node, "charger-name", &name);
-    platform_set_drvdata(pdev, chip);
-
-    cfg.of_node = pdev->dev.of_node;
-    cfg.drv_data = chip;
-    chip->psy = power_supply_register(&pdev->dev, &charger_psy_desc, &cfg);
-    if (IS_ERR(chip->psy))
-        return (int)PTR_ERR(chip->psy);
-
-    chip->chg = charger_device_register(name, &pdev->dev, chip, &charger_ops);
-    if (IS_ERR(chip->chg)) {
-        ret = (int)PTR_ERR(chip->chg);
-        goto err_psy;
-    }
-    ret = hw_request_irq(HW_IRQ_CHARGER, charger_irq_handler, chip);
-    if (ret)
-        goto err_chg;
-    dev_info(&pdev->dev, "charger %s registered\n", name);
-    return 0;
-
-err_chg:
-    charger_device_unregister(chip->chg);
-err_psy:
-    power_supply_unregister(chip->psy);
-    return ret;
+    return charging_chip_probe(pdev, chip, &chip->base, &charger_desc, chip);
 }
 
 static int charger_remove(struct platform_device *pdev) {
     struct charger_chip *chip = (struct charger_chip *)platform_get_drvdata(pdev);
 
-    hw_free_irq(HW_IRQ_CHARGER);
-    cancel_work_sync(&chip->irq_work);
-    charger_device_unregister(chip->chg);
-    power_supply_unregister(chip->psy);
+    charging_chip_remove(&chip->base);
     return 0;
 }
 

@@ -11,12 +11,13 @@
 #include <platform/platform_device.h>
 #include <platform/workqueue.h>
 
+#include "board/common/charging_chip.h"
 #include "hw/charging.h"
 
+using usbpd_chip_desc = struct charging_chip_desc<struct adapter_device, struct adapter_ops>;
+
 struct usbpd_chip {
-    struct device *dev;
-    struct adapter_device *adapter;
-    struct work_struct irq_work;
+    struct charging_chip<struct adapter_device, struct adapter_ops> base;
 };
 
 static int usbpd_get_usbpd_verifed(struct adapter_device *, bool *verified) {
@@ -36,56 +37,49 @@ static void usbpd_read_adapter(struct usbpd_chip *chip) {
 
     if (hw_usbpd_read(HW_PD_SVID, &svid) || hw_usbpd_read(HW_PD_VERIFY_DONE, &done))
         return;
-    WRITE_ONCE(chip->adapter->adapter_svid, (u32)svid);
-    WRITE_ONCE(chip->adapter->verify_done, (u8)done);
+    WRITE_ONCE(chip->base.cdev->adapter_svid, (u32)svid);
+    WRITE_ONCE(chip->base.cdev->verify_done, (u8)done);
 }
 
 static void usbpd_irq_work(struct work_struct *work) {
-    struct usbpd_chip *chip = container_of(work, struct usbpd_chip, irq_work);
+    struct usbpd_chip *chip = container_of(work, struct usbpd_chip, base.irq_work);
     int changed = 0;
 
     if (!hw_usbpd_read(HW_PD_INT, &changed) && changed)
         usbpd_read_adapter(chip);
 }
 
-static void usbpd_irq_handler(void *data) {
-    struct usbpd_chip *chip = (struct usbpd_chip *)data;
-
-    schedule_work(&chip->irq_work);
+// An adapter may be attached already: read it before interrupts report changes.
+static void usbpd_registered(void *drvdata) {
+    usbpd_read_adapter((struct usbpd_chip *)drvdata);
 }
+
+static const usbpd_chip_desc usbpd_desc = {
+    .what = "adapter",
+    .name_prop = "adapter-name",
+    .default_name = "pd_adapter",
+    .psy_desc = nullptr,
+    .irq = HW_IRQ_USBPD,
+    .irq_work = usbpd_irq_work,
+    .class_register = adapter_device_register,
+    .class_unregister = adapter_device_unregister,
+    .ops = &usbpd_adapter_ops,
+    .registered = usbpd_registered,
+};
 
 static int usbpd_probe(struct platform_device *pdev) {
     struct usbpd_chip *chip;
-    const char *name = "pd_adapter";
-    int ret;
 
     chip = (struct usbpd_chip *)devm_kzalloc(&pdev->dev, sizeof(*chip), GFP_KERNEL);
     if (!chip)
         return -ENOMEM;
-    chip->dev = &pdev->dev;
-    INIT_WORK(&chip->irq_work, usbpd_irq_work);
-    of_property_read_string(pdev->dev.of_node, "adapter-name", &name);
-    platform_set_drvdata(pdev, chip);
-
-    chip->adapter = adapter_device_register(name, &pdev->dev, chip, &usbpd_adapter_ops);
-    if (IS_ERR(chip->adapter))
-        return (int)PTR_ERR(chip->adapter);
-    usbpd_read_adapter(chip);
-    ret = hw_request_irq(HW_IRQ_USBPD, usbpd_irq_handler, chip);
-    if (ret) {
-        adapter_device_unregister(chip->adapter);
-        return ret;
-    }
-    dev_info(&pdev->dev, "adapter %s registered\n", name);
-    return 0;
+    return charging_chip_probe(pdev, chip, &chip->base, &usbpd_desc, nullptr);
 }
 
 static int usbpd_remove(struct platform_device *pdev) {
     struct usbpd_chip *chip = (struct usbpd_chip *)platform_get_drvdata(pdev);
 
-    hw_free_irq(HW_IRQ_USBPD);
-    cancel_work_sync(&chip->irq_work);
-    adapter_device_unregister(chip->adapter);
+    charging_chip_remove(&chip->base);
     return 0;
 }
 
