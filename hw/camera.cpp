@@ -77,29 +77,25 @@ int camera_flash_request(CameraFlashOp op, uint32_t led, int value) {
         c.requests++;
     }
     const camera_hw_flash_ops *ops = c.ops;
-    int (*handler)(void *, uint32_t, int) = nullptr;
-    int (*toggle)(void *, uint32_t, bool) = nullptr;
+    // A driver may leave out any of its operations.
+    auto set = [&](int (*fn)(void *, uint32_t, int)) {
+        return fn ? fn(c.ctx, led, value) : -EOPNOTSUPP;
+    };
+    auto toggle = [&](int (*fn)(void *, uint32_t, bool)) {
+        return fn ? fn(c.ctx, led, value != 0) : -EOPNOTSUPP;
+    };
     switch (op) {
         case CameraFlashOp::flash_curr:
-            handler = ops->flash_curr;
-            break;
+            return set(ops->flash_curr);
         case CameraFlashOp::flash_time:
-            handler = ops->flash_time;
-            break;
+            return set(ops->flash_time);
         case CameraFlashOp::torch_curr:
-            handler = ops->torch_curr;
-            break;
+            return set(ops->torch_curr);
         case CameraFlashOp::flash_enable:
-            toggle = ops->flash_enable;
-            break;
+            return toggle(ops->flash_enable);
         case CameraFlashOp::torch_enable:
-            toggle = ops->torch_enable;
-            break;
+            return toggle(ops->torch_enable);
     }
-    if (handler)
-        return handler(c.ctx, led, value);
-    if (toggle)
-        return toggle(c.ctx, led, value != 0);
     return -EOPNOTSUPP;
 }
 

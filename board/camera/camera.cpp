@@ -21,34 +21,28 @@ static enum SUBPMIC_LED_ID camera_led_id(u32 led) {
     return (enum SUBPMIC_LED_ID)(led - 1);
 }
 
-static int camera_flash_curr(void *ctx, u32 led, int ma) {
-    struct camera_chip *cam = (struct camera_chip *)ctx;
+static struct subpmic_led_dev *camera_led(void *ctx) {
+    return ((struct camera_chip *)ctx)->led;
+}
 
-    return subpmic_camera_set_led_flash_curr(cam->led, camera_led_id(led), ma);
+static int camera_flash_curr(void *ctx, u32 led, int ma) {
+    return subpmic_camera_set_led_flash_curr(camera_led(ctx), camera_led_id(led), ma);
 }
 
 static int camera_flash_time(void *ctx, u32 led, int ms) {
-    struct camera_chip *cam = (struct camera_chip *)ctx;
-
-    return subpmic_camera_set_led_flash_time(cam->led, camera_led_id(led), ms);
+    return subpmic_camera_set_led_flash_time(camera_led(ctx), camera_led_id(led), ms);
 }
 
 static int camera_flash_enable(void *ctx, u32 led, bool on) {
-    struct camera_chip *cam = (struct camera_chip *)ctx;
-
-    return subpmic_camera_set_led_flash_enable(cam->led, camera_led_id(led), on);
+    return subpmic_camera_set_led_flash_enable(camera_led(ctx), camera_led_id(led), on);
 }
 
 static int camera_torch_curr(void *ctx, u32 led, int ma) {
-    struct camera_chip *cam = (struct camera_chip *)ctx;
-
-    return subpmic_camera_set_led_torch_curr(cam->led, camera_led_id(led), ma);
+    return subpmic_camera_set_led_torch_curr(camera_led(ctx), camera_led_id(led), ma);
 }
 
 static int camera_torch_enable(void *ctx, u32 led, bool on) {
-    struct camera_chip *cam = (struct camera_chip *)ctx;
-
-    return subpmic_camera_set_led_torch_enable(cam->led, camera_led_id(led), on);
+    return subpmic_camera_set_led_torch_enable(camera_led(ctx), camera_led_id(led), on);
 }
 
 static const struct camera_hw_flash_ops camera_flash_ops = {

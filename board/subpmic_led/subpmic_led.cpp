@@ -13,12 +13,32 @@
 #include <platform/of.h>
 #include <platform/platform_device.h>
 
+// The part's current and time settings, one register per channel.
+enum subpmic_led_field {
+    SUBPMIC_LED_FIELD_FLASH_CURR,
+    SUBPMIC_LED_FIELD_FLASH_TIME,
+    SUBPMIC_LED_FIELD_TORCH_CURR,
+    SUBPMIC_LED_FIELDS,
+};
+
+static const struct {
+    u8 reg;                  // the first channel's; the second channel's follows it
+    u32 step;                // uA or us
+    u32 part_max;            // what the part can do
+    const char *limit_prop;  // the node's own limit, within that
+} subpmic_led_fields[SUBPMIC_LED_FIELDS] = {
+    {SUBPMIC_LED_REG_FLASH_CURR(0), SUBPMIC_LED_FLASH_STEP_UA,
+     (SUBPMIC_LED_FLASH_MAX_CODE + 1) * SUBPMIC_LED_FLASH_STEP_UA, "flash-max-microamp"},
+    {SUBPMIC_LED_REG_FLASH_TIMEOUT(0), SUBPMIC_LED_TIMEOUT_STEP_US,
+     (SUBPMIC_LED_TIMEOUT_MAX_CODE + 1) * SUBPMIC_LED_TIMEOUT_STEP_US, "flash-max-timeout-us"},
+    {SUBPMIC_LED_REG_TORCH_CURR(0), SUBPMIC_LED_TORCH_STEP_UA,
+     (SUBPMIC_LED_TORCH_MAX_CODE + 1) * SUBPMIC_LED_TORCH_STEP_UA, "torch-max-microamp"},
+};
+
 struct subpmic_led_chip {
     struct device *dev;
     const char *name;
-    u32 flash_max_ua;
-    u32 flash_max_timeout_us;
-    u32 torch_max_ua;
+    u32 max[SUBPMIC_LED_FIELDS];  // the limits of subpmic_led_fields on this board
     // Serialises register updates, the read-modify-write of the enables above all.
     struct mutex lock;
 };
@@ -53,34 +73,28 @@ static int subpmic_led_write(struct subpmic_led_chip *chip, u8 reg, int code) {
     return ret;
 }
 
-static int subpmic_led_set_flash_curr(struct subpmic_led_dev *led, enum SUBPMIC_LED_ID id, int ma) {
+// Sets one LED's field to val mA or ms.
+static int subpmic_led_set_field(struct subpmic_led_dev *led, enum SUBPMIC_LED_ID id,
+                                 enum subpmic_led_field field, int val) {
     struct subpmic_led_chip *chip = subpmic_led_chip_of(led, id);
 
     if (!chip)
         return -EINVAL;
     return subpmic_led_write(
-        chip, SUBPMIC_LED_REG_FLASH_CURR(id),
-        subpmic_led_code(ma, 1000, SUBPMIC_LED_FLASH_STEP_UA, chip->flash_max_ua));
+        chip, (u8)(subpmic_led_fields[field].reg + id),
+        subpmic_led_code(val, 1000, subpmic_led_fields[field].step, chip->max[field]));
+}
+
+static int subpmic_led_set_flash_curr(struct subpmic_led_dev *led, enum SUBPMIC_LED_ID id, int ma) {
+    return subpmic_led_set_field(led, id, SUBPMIC_LED_FIELD_FLASH_CURR, ma);
 }
 
 static int subpmic_led_set_flash_time(struct subpmic_led_dev *led, enum SUBPMIC_LED_ID id, int ms) {
-    struct subpmic_led_chip *chip = subpmic_led_chip_of(led, id);
-
-    if (!chip)
-        return -EINVAL;
-    return subpmic_led_write(
-        chip, SUBPMIC_LED_REG_FLASH_TIMEOUT(id),
-        subpmic_led_code(ms, 1000, SUBPMIC_LED_TIMEOUT_STEP_US, chip->flash_max_timeout_us));
+    return subpmic_led_set_field(led, id, SUBPMIC_LED_FIELD_FLASH_TIME, ms);
 }
 
 static int subpmic_led_set_torch_curr(struct subpmic_led_dev *led, enum SUBPMIC_LED_ID id, int ma) {
-    struct subpmic_led_chip *chip = subpmic_led_chip_of(led, id);
-
-    if (!chip)
-        return -EINVAL;
-    return subpmic_led_write(
-        chip, SUBPMIC_LED_REG_TORCH_CURR(id),
-        subpmic_led_code(ma, 1000, SUBPMIC_LED_TORCH_STEP_UA, chip->torch_max_ua));
+    return subpmic_led_set_field(led, id, SUBPMIC_LED_FIELD_TORCH_CURR, ma);
 }
 
 // Sets or clears one enable bit. The part clears a flash bit itself when the strobe times out,
@@ -154,7 +168,7 @@ static int subpmic_led_probe(struct platform_device *pdev) {
     struct device *dev = &pdev->dev;
     struct subpmic_led_chip *chip;
     struct subpmic_led_dev *led;
-    int ret;
+    int ret, i;
 
     chip = (struct subpmic_led_chip *)devm_kzalloc(dev, sizeof(*chip), GFP_KERNEL);
     if (!chip)
@@ -169,15 +183,9 @@ static int subpmic_led_probe(struct platform_device *pdev) {
         dev_err(dev, "no led-name\n");
         return -EINVAL;
     }
-    chip->flash_max_ua =
-        subpmic_led_limit(dev->of_node, "flash-max-microamp",
-                          (SUBPMIC_LED_FLASH_MAX_CODE + 1) * SUBPMIC_LED_FLASH_STEP_UA);
-    chip->flash_max_timeout_us =
-        subpmic_led_limit(dev->of_node, "flash-max-timeout-us",
-                          (SUBPMIC_LED_TIMEOUT_MAX_CODE + 1) * SUBPMIC_LED_TIMEOUT_STEP_US);
-    chip->torch_max_ua =
-        subpmic_led_limit(dev->of_node, "torch-max-microamp",
-                          (SUBPMIC_LED_TORCH_MAX_CODE + 1) * SUBPMIC_LED_TORCH_STEP_UA);
+    for (i = 0; i < SUBPMIC_LED_FIELDS; i++)
+        chip->max[i] = subpmic_led_limit(dev->of_node, subpmic_led_fields[i].limit_prop,
+                                         subpmic_led_fields[i].part_max);
 
     // Start from dark LEDs; this is also the check that the part answers.
     ret = subpmic_led_hw_write(SUBPMIC_LED_REG_ENABLE, 0);
