@@ -28,8 +28,11 @@ fi
 if [ ${#files[@]} -eq 0 ]; then
     while IFS= read -r cm; do
         while IFS= read -r f; do files+=("$f"); done < <(find "$(dirname "$cm")" -name '*.cpp' | sort)
-    done < <(find "$root" \( -path "$root/build*" -o -path "$root/.git" \) -prune -o \
+    done < <(find "$root" \( -path "$root/build*" -o -path "$root/.git" -o -path "$root/fuzz" \) \
+                 -prune -o \
                  -name CMakeLists.txt -print | sort | xargs grep -l '^[[:space:]]*add_kernel_module(')
+    # fuzz/ keeps its module's own sources in fuzz/modules/, beside a hosted harness.
+    while IFS= read -r f; do files+=("$f"); done < <(find "$root/fuzz/modules" -name '*.cpp' 2>/dev/null | sort)
 fi
 if [ ${#files[@]} -eq 0 ]; then
     echo "no module sources found under $root" >&2
