@@ -62,7 +62,11 @@ for src in "${files[@]}"; do
     # and the public headers of the product modules whose exports they call, and the header-only
     # helpers they share (board/common/).
     extra=/nonexistent/
-    case $src in "$root"/board/*) extra="$root/hw/|$root/ledhub/|$root/chgnotify/|$root/board/common/" ;; esac
+    # A fuzz-only module rebuilds a product module's sources, with that module's headers.
+    case $src in
+    "$root"/board/*) extra="$root/hw/|$root/ledhub/|$root/chgnotify/|$root/board/common/" ;;
+    "$root"/fuzz/modules/*) extra="$root/chgsentry/" ;;
+    esac
     # -H prints one line per header, its depth as dots. A header included by the source, a
     # platform/ header or a header of the module's folder must be one of those itself or an
     # allowed standard header; below a standard header anything goes.
