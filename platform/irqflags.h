@@ -28,4 +28,10 @@ static inline int arch_irqs_disabled_flags(unsigned long flags) {
         flags = arch_local_save_flags(); \
     } while (0)
 #define irqs_disabled_flags(flags) arch_irqs_disabled_flags(flags)
+#ifdef SIM_HOST
+// The kernel's own code reads the mask bit inline, as arm64 reads DAIF.
+extern "C" __thread bool sim_irqs_off __attribute__((tls_model("initial-exec")));
+#define irqs_disabled() ((int)sim_irqs_off)
+#else
 #define irqs_disabled() arch_irqs_disabled_flags(arch_local_save_flags())
+#endif

@@ -166,8 +166,11 @@ int kthread_stop(struct task_struct *k) {
     std::unique_lock lk(sim::sched_mutex());
     ki->should_stop.store(true);
     sim::try_to_wake_up_locked(k, TASK_NORMAL);
+    // A thread that sleeps on something other than its task (a worker on its pool) tests
+    // should-stop in its own condition.
+    sim::sched_kick_locked(&ki->host);
     auto exited = [ki] { return ki->host.exited; };
-    sim::sched_wait(lk, exited);
+    sim::sched_wait(lk, &ki->host, exited);
     int ret = ki->result;
     lk.unlock();
     put_task_struct(k);

@@ -13,11 +13,14 @@
 #include <platform/rwsem.h>
 #include <platform/spinlock.h>
 
+extern "C" {
+__thread bool sim_irqs_off __attribute__((tls_model("initial-exec")));
+}
+
 namespace sim {
 namespace {
 
-thread_local bool tls_irqs_off;
-thread_local int tls_preempt_count;
+__thread int tls_preempt_count __attribute__((tls_model("initial-exec")));
 
 void spin_acquire(unsigned int *word) {
     while (__atomic_exchange_n(word, 1u, __ATOMIC_ACQUIRE))
@@ -67,7 +70,7 @@ void warn_bad_unlock(const char *name, const struct task_struct *t) {
 }  // namespace
 
 bool irqs_disabled_now() {
-    return tls_irqs_off;
+    return sim_irqs_off;
 }
 int preempt_count_now() {
     return tls_preempt_count;
@@ -78,23 +81,23 @@ int preempt_count_now() {
 extern "C" {
 
 void arch_local_irq_enable(void) {
-    sim::tls_irqs_off = false;
+    sim_irqs_off = false;
 }
 void arch_local_irq_disable(void) {
-    sim::tls_irqs_off = true;
+    sim_irqs_off = true;
 }
 unsigned long arch_local_save_flags(void) {
-    return sim::tls_irqs_off ? PSR_I_BIT : 0;
+    return sim_irqs_off ? PSR_I_BIT : 0;
 }
 
 unsigned long arch_local_irq_save(void) {
     unsigned long flags = arch_local_save_flags();
-    sim::tls_irqs_off = true;
+    sim_irqs_off = true;
     return flags;
 }
 
 void arch_local_irq_restore(unsigned long flags) {
-    sim::tls_irqs_off = arch_irqs_disabled_flags(flags);
+    sim_irqs_off = arch_irqs_disabled_flags(flags);
 }
 
 void __raw_spin_lock_init(raw_spinlock_t *lock, const char *name, struct lock_class_key *) {
@@ -252,7 +255,7 @@ void mutex_lock(struct mutex *lock) {
         lk.lock();
     }
     auto is_free = [lock] { return lock->owner == nullptr; };
-    sim::sched_wait(lk, is_free);
+    sim::sched_wait(lk, lock, is_free);
     __atomic_store_n(&lock->owner, me, __ATOMIC_RELAXED);
 }
 
@@ -288,7 +291,8 @@ void mutex_unlock(struct mutex *lock) {
         lk.lock();
     }
     __atomic_store_n(&lock->owner, nullptr, __ATOMIC_RELAXED);
-    sim::sched_notify_locked();
+    // One waiter takes the lock; the next is woken by its unlock.
+    sim::sched_wake_locked(lock, 1);
 }
 
 void __init_rwsem(struct rw_semaphore *sem, const char *name, struct lock_class_key *) {
@@ -301,7 +305,7 @@ void down_read(struct rw_semaphore *sem) {
     sim::might_sleep_check("kernel/locking/rwsem.c");
     std::unique_lock lk(sim::sched_mutex());
     auto no_writer = [sem] { return sem->count >= 0; };
-    sim::sched_wait(lk, no_writer);
+    sim::sched_wait(lk, sem, no_writer);
     __atomic_store_n(&sem->count, sem->count + 1, __ATOMIC_RELAXED);
 }
 
@@ -320,14 +324,16 @@ void up_read(struct rw_semaphore *sem) {
         return;
     }
     __atomic_store_n(&sem->count, sem->count - 1, __ATOMIC_RELAXED);
-    sim::sched_notify_locked();
+    // Only a writer waits while readers hold the semaphore; the last reader lets one in.
+    if (sem->count == 0)
+        sim::sched_wake_locked(sem, 1);
 }
 
 void down_write(struct rw_semaphore *sem) {
     sim::might_sleep_check("kernel/locking/rwsem.c");
     std::unique_lock lk(sim::sched_mutex());
     auto is_free = [sem] { return sem->count == 0; };
-    sim::sched_wait(lk, is_free);
+    sim::sched_wait(lk, sem, is_free);
     __atomic_store_n(&sem->count, -1L, __ATOMIC_RELAXED);
     sem->owner = current;
 }
@@ -349,14 +355,15 @@ void up_write(struct rw_semaphore *sem) {
     }
     sem->owner = nullptr;
     __atomic_store_n(&sem->count, 0L, __ATOMIC_RELAXED);
-    sim::sched_notify_locked();
+    // Every waiting reader may enter, or one writer.
+    sim::sched_wake_locked(sem);
 }
 
 void downgrade_write(struct rw_semaphore *sem) {
     std::lock_guard g(sim::sched_mutex());
     sem->owner = nullptr;
     __atomic_store_n(&sem->count, 1L, __ATOMIC_RELAXED);
-    sim::sched_notify_locked();
+    sim::sched_wake_locked(sem);
 }
 
 }  // extern "C"

@@ -1,27 +1,39 @@
-// Real model of RCU grace periods (kernel/rcu/tree.c in effect): each host thread has a
-// read-side nesting count and a section counter; synchronize_rcu() waits for the sections that
-// were open when it started.
+// Real model of RCU grace periods (kernel/rcu/tree.c in effect), with the read side of a
+// membarrier-based user-space RCU: each thread has a nesting count and a counter that is odd
+// inside a read-side section, updated with plain stores. synchronize_rcu() first makes every
+// running thread execute a full barrier (membarrier(2)), so a reader whose entry it cannot see
+// yet will see what was unpublished before the call; then it waits for the sections that were
+// open when it started.
 #include <atomic>
 #include <cassert>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
+
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "simkernel/kernel/sched_internal.h"
 
 #include <platform/rcupdate.h>
 
+extern "C" {
+__thread struct rcu_reader *sim_rcu_self __attribute__((tls_model("initial-exec")));
+int sim_rcu_gp_waiters;
+}
+
 namespace sim {
 namespace {
 
-struct Reader {
-    int nesting = 0;
-    // Odd while inside a read-side section; each entry and exit adds one.
-    std::atomic<uint64_t> section{0};
-};
-
 struct Readers {
     std::mutex lock;
-    std::vector<Reader *> all;
-    std::atomic<int> waiters{0};
+    // Every reader record ever made. Records outlive their threads: a grace period may still
+    // test one whose thread has gone. A free record is reused by the next new thread, its
+    // counter continuing from where it stopped.
+    struct rcu_reader *all = nullptr;
+    std::vector<struct rcu_reader *> free;
+    int fence_mode = -1;  // 1: membarrier works; 0: readers fence themselves
 };
 
 Readers &readers() {
@@ -29,72 +41,122 @@ Readers &readers() {
     return r;
 }
 
-struct ReaderSlot {
-    Reader r;
-    ReaderSlot() {
-        std::lock_guard g(readers().lock);
-        readers().all.push_back(&r);
-    }
-    ~ReaderSlot() {
-        std::lock_guard g(readers().lock);
-        std::erase(readers().all, &r);
-    }
-};
+// Waiters for readers to leave sleep on this channel.
+const char gp_chan = 0;
 
-Reader &this_reader() {
-    thread_local ReaderSlot slot;
-    return slot.r;
+long membarrier(int cmd) {
+    return syscall(__NR_membarrier, cmd, 0, 0);
 }
+
+// Decided once, before the first reader registers.
+bool fence_mode_locked(Readers &rs) {
+    if (rs.fence_mode < 0)
+        rs.fence_mode = membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0 ? 1 : 0;
+    return rs.fence_mode == 1;
+}
+
+// At thread exit the record goes back to the free list. A section taken later in the exit
+// (by another thread-local destructor) gets a record of its own that stays registered.
+struct ReaderRelease {
+    struct rcu_reader *r = nullptr;
+    ~ReaderRelease() {
+        if (!r)
+            return;
+        assert(r->nesting == 0 && "thread exits inside an RCU read-side section");
+        Readers &rs = readers();
+        std::lock_guard g(rs.lock);
+        rs.free.push_back(r);
+        sim_rcu_self = nullptr;
+        exiting = true;
+    }
+    static thread_local bool exiting;
+};
+thread_local bool ReaderRelease::exiting = false;
 
 }  // namespace
 }  // namespace sim
 
 extern "C" {
 
+struct rcu_reader *__rcu_reader_register(void) {
+    sim::Readers &rs = sim::readers();
+    struct rcu_reader *r;
+    {
+        std::lock_guard g(rs.lock);
+        bool membarrier_ok = sim::fence_mode_locked(rs);
+        if (!rs.free.empty()) {
+            r = rs.free.back();
+            rs.free.pop_back();
+        } else {
+            r = new rcu_reader{0, 0, 0, rs.all};
+            __atomic_store_n(&rs.all, r, __ATOMIC_RELEASE);
+        }
+        r->self_fence = !membarrier_ok;
+    }
+    if (!sim::ReaderRelease::exiting) {
+        thread_local sim::ReaderRelease release;
+        release.r = r;
+    }
+    sim_rcu_self = r;
+    return r;
+}
+
+void __rcu_read_unlock_special(struct rcu_reader *r) {
+    if (!r || r->nesting < 0) {
+        if (r)
+            r->nesting = 0;
+        std::fprintf(stderr, "simkernel: rcu_read_unlock() without rcu_read_lock()\n");
+        assert(!"rcu_read_unlock() without rcu_read_lock()");
+        return;
+    }
+    std::lock_guard g(sim::sched_mutex());
+    sim::sched_wake_locked(&sim::gp_chan);
+}
+
 void __rcu_read_lock(void) {
-    sim::Reader &r = sim::this_reader();
-    if (r.nesting++ == 0)
-        r.section.fetch_add(1, std::memory_order_seq_cst);
+    rcu_read_lock();
 }
 
 void __rcu_read_unlock(void) {
-    sim::Reader &r = sim::this_reader();
-    assert(r.nesting > 0 && "rcu_read_unlock() without rcu_read_lock()");
-    if (--r.nesting != 0)
-        return;
-    r.section.fetch_add(1, std::memory_order_seq_cst);
-    if (sim::readers().waiters.load(std::memory_order_seq_cst))
-        sim::sched_notify();
+    rcu_read_unlock();
 }
 
 int rcu_read_lock_held(void) {
-    return sim::this_reader().nesting > 0;
+    struct rcu_reader *r = sim_rcu_self;
+    return r && r->nesting > 0;
 }
 
 void synchronize_rcu(void) {
     assert(!rcu_read_lock_held() && "synchronize_rcu() inside a read-side section");
     sim::might_sleep_check("kernel/rcu/tree.c");
     sim::Readers &rs = sim::readers();
-    rs.waiters.fetch_add(1, std::memory_order_seq_cst);
-    std::vector<std::pair<sim::Reader *, uint64_t>> open;
+    // Announced before the barrier: a reader that leaves after it sees the announcement and
+    // wakes this waiter; one that left before it shows an even counter below.
+    __atomic_fetch_add(&sim_rcu_gp_waiters, 1, __ATOMIC_SEQ_CST);
+    bool membarrier_ok;
     {
         std::lock_guard g(rs.lock);
-        for (sim::Reader *r : rs.all) {
-            uint64_t s = r->section.load(std::memory_order_seq_cst);
-            if (s & 1)
-                open.emplace_back(r, s);
-        }
+        membarrier_ok = sim::fence_mode_locked(rs);
     }
-    // A reader thread cannot end while its section is open, so open entries stay valid.
+    if (membarrier_ok)
+        sim::membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED);
+    else
+        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    std::vector<std::pair<struct rcu_reader *, unsigned long>> open;
+    for (struct rcu_reader *r = __atomic_load_n(&rs.all, __ATOMIC_ACQUIRE); r; r = r->next) {
+        unsigned long c = __atomic_load_n(&r->ctr, __ATOMIC_ACQUIRE);
+        if (c & 1)
+            open.emplace_back(r, c);
+    }
     std::unique_lock lk(sim::sched_mutex());
     auto all_left = [&open] {
-        for (auto &[r, s] : open)
-            if (r->section.load(std::memory_order_seq_cst) == s)
+        for (auto &[r, c] : open)
+            if (__atomic_load_n(&r->ctr, __ATOMIC_ACQUIRE) == c)
                 return false;
         return true;
     };
-    sim::sched_wait(lk, all_left);
-    rs.waiters.fetch_sub(1, std::memory_order_seq_cst);
+    sim::sched_wait(lk, &sim::gp_chan, all_left);
+    __atomic_fetch_sub(&sim_rcu_gp_waiters, 1, __ATOMIC_SEQ_CST);
 }
 
 }  // extern "C"

@@ -1,6 +1,8 @@
 // Real model of the scheduler's sleep and wake-up contract (kernel/sched/core.c, kernel/time/
 // timer.c sleeps): task states, wake-ups, timed sleeps on the virtual clock, CPU affinity, and
-// settle(), which knows which kernel threads are runnable.
+// settle(), which knows which kernel threads are runnable. A sleeper waits on the object it
+// needs (its task, a lock, a timer) and only wake-ups of that object reach it.
+#include <atomic>
 #include <cassert>
 #include <chrono>
 #include <cstdio>
@@ -24,10 +26,18 @@ const struct cpumask __cpu_possible_mask = {{(1UL << NR_CPUS) - 1}};
 namespace sim {
 namespace {
 
+// Sleepers are queued by channel in a small hash table, as the kernel hashes bit and var
+// waits: a wake-up walks one short chain instead of waking every sleeper.
+constexpr size_t NR_CHAN_BUCKETS = 64;
+
 struct Sched {
     std::mutex lock;
-    std::condition_variable cv;
     std::vector<HostThread *> kthreads;  // live kernel threads
+    HostThread *buckets[NR_CHAN_BUCKETS] = {};
+    // settle() callers wait here, woken when a kernel thread sleeps or exits.
+    std::condition_variable settle_cv;
+    int settle_waiters = 0;
+    std::atomic<uint64_t> wakeups{0};
 };
 
 Sched &sched() {
@@ -42,17 +52,50 @@ bool kthread_idle(const HostThread *h) {
     return h->exited || (h->blocked && !h->pred());
 }
 
+HostThread **bucket_of(const void *chan) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(chan);
+    v ^= v >> 17;
+    v *= 0x9e3779b97f4a7c15ULL;
+    return &sched().buckets[v >> 58];
+}
+
+void chan_enqueue(HostThread *h) {
+    HostThread **pp = bucket_of(h->chan);
+    while (*pp)
+        pp = &(*pp)->chan_next;
+    h->chan_next = nullptr;
+    *pp = h;
+}
+
+void chan_dequeue(HostThread *h) {
+    for (HostThread **pp = bucket_of(h->chan); *pp; pp = &(*pp)->chan_next) {
+        if (*pp == h) {
+            *pp = h->chan_next;
+            break;
+        }
+    }
+    h->chan_next = nullptr;
+}
+
+void notify(HostThread *h) {
+    h->woken = true;
+    sched().wakeups.fetch_add(1, std::memory_order_relaxed);
+    h->cv.notify_one();
+}
+
+// A kernel thread went to sleep or ended: settle() may now find the phone quiet.
+void settle_note_locked() {
+    Sched &s = sched();
+    if (s.settle_waiters) {
+        s.wakeups.fetch_add((uint64_t)s.settle_waiters, std::memory_order_relaxed);
+        s.settle_cv.notify_all();
+    }
+}
+
 }  // namespace
 
 std::mutex &sched_mutex() {
     return sched().lock;
-}
-void sched_notify_locked() {
-    sched().cv.notify_all();
-}
-void sched_notify() {
-    std::lock_guard g(sched().lock);
-    sched().cv.notify_all();
 }
 
 HostThread &current_host() {
@@ -71,27 +114,58 @@ void kthread_host_exit(HostThread *h) {
     std::lock_guard g(sched().lock);
     h->exited = true;
     std::erase(sched().kthreads, h);
-    sched().cv.notify_all();
+    sched_wake_locked(h);
+    settle_note_locked();
 }
 
-void sched_block(std::unique_lock<std::mutex> &lk, WaitPred pred) {
+void sched_block(std::unique_lock<std::mutex> &lk, const void *chan, WaitPred pred) {
     HostThread &h = current_host();
     h.pred = pred;
+    h.chan = chan;
     h.blocked = true;
-    // settle() may be waiting for this thread to sleep.
-    sched().cv.notify_all();
-    if (h.kthread) {
-        sched().cv.wait(lk, pred);
-    } else {
-        // The host thread (a test, the shell) waits for kernel threads, which never take this
-        // long in virtual time: report the hang as the hung-task detector would.
-        while (!sched().cv.wait_for(lk, std::chrono::seconds(60), pred)) {
-            struct task_struct *t = get_current();
-            std::fprintf(stderr, "INFO: task %s:%d blocked for more than 60 seconds.\n", t->comm,
-                         t->pid);
+    chan_enqueue(&h);
+    using clock = std::chrono::steady_clock;
+    do {
+        h.woken = false;
+        if (h.kthread) {
+            settle_note_locked();
+            h.cv.wait(lk);
+        } else {
+            // The host thread (a test, the shell) waits for kernel threads, which never take
+            // this long in virtual time: report the hang as the hung-task detector would.
+            auto deadline = clock::now() + std::chrono::seconds(60);
+            if (h.cv.wait_until(lk, deadline) == std::cv_status::timeout && !pred()) {
+                struct task_struct *t = get_current();
+                std::fprintf(stderr, "INFO: task %s:%d blocked for more than 60 seconds.\n",
+                             t->comm, t->pid);
+            }
         }
-    }
+    } while (!pred());
+    chan_dequeue(&h);
     h.blocked = false;
+    h.woken = false;
+    h.chan = nullptr;
+}
+
+int sched_wake_locked(const void *chan, int nr) {
+    int n = 0;
+    for (HostThread *h = *bucket_of(chan); h; h = h->chan_next) {
+        if (h->chan != chan || h->woken || !h->pred())
+            continue;
+        notify(h);
+        if (++n == nr)
+            break;
+    }
+    return n;
+}
+
+void sched_kick_locked(HostThread *h) {
+    if (h->blocked && !h->woken)
+        notify(h);
+}
+
+uint64_t sched_wakeups() {
+    return sched().wakeups.load(std::memory_order_relaxed);
 }
 
 void settle() {
@@ -104,20 +178,23 @@ void settle() {
                 return false;
         return true;
     };
+    s.settle_waiters++;
     // A thread that never sleeps is a hang in the code under test; say which one it is.
-    while (!s.cv.wait_for(lk, std::chrono::seconds(30), all_idle)) {
+    while (!s.settle_cv.wait_for(lk, std::chrono::seconds(30), all_idle)) {
         for (const HostThread *h : s.kthreads)
             if (!kthread_idle(h))
                 std::fprintf(stderr, "settle: kernel thread %s/%d still running\n", h->task->comm,
                              h->task->pid);
     }
+    s.settle_waiters--;
 }
 
+// The sleeper in schedule() waits on its task; only a wake-up of that task reaches it.
 int try_to_wake_up_locked(struct task_struct *t, unsigned int state) {
     if (!(__atomic_load_n(&t->state, __ATOMIC_SEQ_CST) & state))
         return 0;
     __atomic_store_n(&t->state, (long)TASK_RUNNING, __ATOMIC_SEQ_CST);
-    sched().cv.notify_all();
+    sched_wake_locked(t);
     return 1;
 }
 
@@ -140,7 +217,7 @@ void schedule(void) {
                sim::preempt_count_now());
     std::unique_lock lk(sim::sched_mutex());
     auto running = [t] { return __atomic_load_n(&t->state, __ATOMIC_SEQ_CST) == TASK_RUNNING; };
-    sim::sched_wait(lk, running);
+    sim::sched_wait(lk, t, running);
 }
 
 int wake_up_state(struct task_struct *tsk, unsigned int state) {

@@ -1,6 +1,7 @@
 // Internal to the scheduler area: the one scheduler lock, sleeping on it, host threads and
 // task records. Every sleep of a kernel thread goes through sched_wait(), so settle() can tell
-// a sleeping thread (its wake-up condition false) from a runnable one.
+// a sleeping thread (its wake-up condition false) from a runnable one, and every wake-up names
+// what it releases, so only the threads waiting for that are woken.
 #pragma once
 
 #include <atomic>
@@ -21,24 +22,28 @@ namespace sim {
 
 // Guards task states, sleeping locks, timers and workqueue lists.
 std::mutex &sched_mutex();
-// Wakes every sleeper to re-test its condition; called with sched_mutex() held.
-void sched_notify_locked();
-void sched_notify();
 
-// A sleeper's wake-up condition, tested under sched_mutex() by the sleeper and by settle().
+// A sleeper's wake-up condition, tested under sched_mutex() by the sleeper, by its wakers and by
+// settle().
 struct WaitPred {
     bool (*fn)(const void *ctx);
     const void *ctx;
     bool operator()() const { return fn(ctx); }
 };
 
-// One per host thread that runs kernel code. Kernel threads count for settle().
+// One per host thread that runs kernel code. Kernel threads count for settle(). A blocked thread
+// sleeps on its own condition variable, queued on the channel (the object it waits for: a task,
+// a lock, a timer, a worker pool) that its wakers name.
 struct HostThread {
     struct task_struct *task = nullptr;
     bool kthread = false;
     bool blocked = false;
     bool exited = false;
+    bool woken = false;  // notified since it last tested its condition
     WaitPred pred{};
+    const void *chan = nullptr;
+    HostThread *chan_next = nullptr;
+    std::condition_variable cv;
 };
 
 HostThread &current_host();
@@ -46,16 +51,26 @@ void host_thread_bind(HostThread *h);  // the calling host thread is h (a kernel
 void kthread_host_add(HostThread *h);
 void kthread_host_exit(HostThread *h);  // h's thread returns from its function
 
-void sched_block(std::unique_lock<std::mutex> &lk, WaitPred pred);
+// Sleeps on chan (lk holds sched_mutex()) until pred holds.
+void sched_block(std::unique_lock<std::mutex> &lk, const void *chan, WaitPred pred);
 
-// Sleeps (lk holds sched_mutex()) until cond() holds.
+// Sleeps on chan (lk holds sched_mutex()) until cond() holds.
 template <class Cond>
-void sched_wait(std::unique_lock<std::mutex> &lk, const Cond &cond) {
+void sched_wait(std::unique_lock<std::mutex> &lk, const void *chan, const Cond &cond) {
     if (cond())
         return;
-    sched_block(lk,
+    sched_block(lk, chan,
                 WaitPred{[](const void *c) { return (*static_cast<const Cond *>(c))(); }, &cond});
 }
+
+// Wakes the threads sleeping on chan whose condition now holds, at most nr of them (0: all);
+// returns how many. Threads sleeping on other channels are not disturbed. Called with
+// sched_mutex() held.
+int sched_wake_locked(const void *chan, int nr = 0);
+// Makes h, if it sleeps, test its condition again whatever it sleeps on.
+void sched_kick_locked(HostThread *h);
+// Host threads woken so far by wake-ups (each thread counted once per wake-up).
+uint64_t sched_wakeups();
 
 // Wakes t if its state is in `state`; called with sched_mutex() held.
 int try_to_wake_up_locked(struct task_struct *t, unsigned int state);

@@ -89,7 +89,8 @@ bool fire_next(uint64_t until) {
     t->function(t);
     std::lock_guard g(sched_mutex());
     b.running = nullptr;
-    sched_notify_locked();
+    // del_timer_sync() callers wait on the timer.
+    sched_wake_locked(t);
     return true;
 }
 
@@ -257,7 +258,7 @@ int del_timer_sync(struct timer_list *timer) {
     std::unique_lock lk(sim::sched_mutex());
     int ret = sim::detach_locked(timer);
     auto not_running = [timer] { return sim::timers().running != timer; };
-    sim::sched_wait(lk, not_running);
+    sim::sched_wait(lk, timer, not_running);
     return ret;
 }
 

@@ -102,7 +102,7 @@ int worker_main(void *arg) {
         auto ready = [self] {
             return worker_should_stop(self) || pick(self) != self->pool->pending.end();
         };
-        sched_wait(lk, ready);
+        sched_wait(lk, self->pool, ready);
         auto it = pick(self);
         if (it == self->pool->pending.end())
             break;
@@ -116,16 +116,22 @@ int worker_main(void *arg) {
         lk.unlock();
         work->func(work);
         lk.lock();
-        self->exec.wq->nr_active--;
+        struct workqueue_struct *wq = self->exec.wq;
+        wq->nr_active--;
         self->exec = Entry{};
-        sched_notify_locked();
+        // Flushes and cancels of the item and of its workqueue wait on them; another worker of
+        // the pool may now start an item this one ran, or one its max_active held back.
+        sched_wake_locked(work);
+        sched_wake_locked(wq);
+        sched_wake_locked(self->pool);
     }
     return 0;
 }
 
 void insert_work_locked(struct workqueue_struct *wq, struct work_struct *work) {
     wq->pool->pending.push_back(Entry{work, wq, ++ws().seq});
-    sched_notify_locked();
+    // One idle worker is enough for one item.
+    sched_wake_locked(wq->pool, 1);
 }
 
 // A module's pending item is its resource until it starts or is cancelled.
@@ -171,7 +177,11 @@ int grab_pending_locked(struct work_struct *work, struct delayed_work *dwork) {
     for (Pool *p : {&ws().normal, &ws().highpri, &ws().unbound}) {
         for (auto it = p->pending.begin(); it != p->pending.end(); ++it) {
             if (it->work == work) {
+                struct workqueue_struct *wq = it->wq;
                 p->pending.erase(it);
+                // Flushes waiting for this queueing have nothing left to wait for.
+                sched_wake_locked(work);
+                sched_wake_locked(wq);
                 return 1;
             }
         }
@@ -208,14 +218,14 @@ bool cancel_sync(struct work_struct *work, struct delayed_work *dwork) {
             break;
         // Another task is cancelling it: wait for that cancel to finish.
         auto done = [work] { return !test_bit(WORK_OFFQ_CANCELING_BIT, data_bits(work)); };
-        sched_wait(lk, done);
+        sched_wait(lk, work, done);
     }
     set_bit(WORK_OFFQ_CANCELING_BIT, data_bits(work));
     resource_remove(work);
     auto idle = [work] { return !running_anywhere(work); };
-    sched_wait(lk, idle);
+    sched_wait(lk, work, idle);
     __atomic_store_n(&work->data.counter, 0L, __ATOMIC_SEQ_CST);
-    sched_notify_locked();
+    sched_wake_locked(work);
     return ret != 0;
 }
 
@@ -252,7 +262,7 @@ bool flush_locked(std::unique_lock<std::mutex> &lk, struct work_struct *work) {
     auto done = [work, target] {
         return !any_up_to(target, [work](const Entry &e) { return e.work == work; });
     };
-    sched_wait(lk, done);
+    sched_wait(lk, work, done);
     return true;
 }
 
@@ -423,7 +433,7 @@ void flush_workqueue(struct workqueue_struct *wq) {
     auto done = [wq, target] {
         return !sim::any_up_to(target, [wq](const sim::Entry &e) { return e.wq == wq; });
     };
-    sim::sched_wait(lk, done);
+    sim::sched_wait(lk, wq, done);
 }
 
 }  // extern "C"
