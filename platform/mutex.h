@@ -1,6 +1,7 @@
 // Sleeping mutual exclusion (include/linux/mutex.h). The owner is tracked: unlocking a mutex
 // the caller does not hold, or locking one it already holds, is reported as lock debugging
 // does. A recursive mutex_lock() then sleeps as it would on a kernel (the task deadlocks).
+// Uncontended, taking and releasing it is one atomic exchange of the owner each.
 #pragma once
 
 #include <platform/compiler.h>
@@ -11,10 +12,11 @@ struct task_struct;
 struct mutex {
     struct task_struct *owner;  // null when free
     const char *name;           // lock class name
+    int nr_waiters;             // tasks in the slow path; an unlock with none wakes nobody
 };
 
 #define __MUTEX_INITIALIZER(lockname) \
-    { nullptr, #lockname }
+    { nullptr, #lockname, 0 }
 #define DEFINE_MUTEX(mutexname) struct mutex mutexname = __MUTEX_INITIALIZER(mutexname)
 
 extern "C" {

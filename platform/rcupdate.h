@@ -15,13 +15,16 @@ int rcu_read_lock_held(void);
 }
 
 #ifdef SIM_HOST
-// The kernel's own code takes read-side sections inline, as a kernel's preempt count costs: a
-// nesting count and a counter that is odd inside a section, both the thread's own. The entry
-// needs no fence: synchronize_rcu() makes every running thread execute one (membarrier) before
-// it reads the counters. A thread that cannot be fenced that way fences itself.
+// The kernel's own code takes read-side sections inline, at the cost of a kernel's preempt
+// count: one word of the thread's own holds the nesting depth (low bits) and the number of
+// sections it has left (high bits), updated with plain stores. The entry needs no fence:
+// synchronize_rcu() makes every running thread execute one (membarrier) before it reads the
+// words. A thread that cannot be fenced that way fences itself.
+#define RCU_NEST_MASK 0xffffUL
+#define RCU_SECTION_ONE (RCU_NEST_MASK + 1)
+
 struct rcu_reader {
-    unsigned long ctr;  // odd inside a section; written only by its thread
-    int nesting;
+    unsigned long state;  // sections left * RCU_SECTION_ONE + nesting; written by its thread
     int self_fence;
     struct rcu_reader *next;  // on the grace-period side's list
 };
@@ -31,36 +34,88 @@ extern __thread struct rcu_reader *sim_rcu_self __attribute__((tls_model("initia
 extern int sim_rcu_gp_waiters;  // grace periods waiting for readers to leave
 struct rcu_reader *__rcu_reader_register(void);
 void __rcu_read_unlock_special(struct rcu_reader *r);
+void __rcu_read_unlock_unbalanced(void);
 }
 
-static __always_inline void rcu_read_lock(void) {
+// Entry and exit for a caller that keeps the thread's record between them.
+static __always_inline struct rcu_reader *__rcu_read_lock_reader(void) {
     struct rcu_reader *r = sim_rcu_self;
     if (unlikely(!r))
         r = __rcu_reader_register();
-    if (r->nesting++ == 0) {
-        __atomic_store_n(&r->ctr, r->ctr + 1, __ATOMIC_RELAXED);
-        if (unlikely(r->self_fence))
-            __atomic_thread_fence(__ATOMIC_SEQ_CST);
-        __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    __atomic_store_n(&r->state, r->state + 1, __ATOMIC_RELAXED);
+    if (unlikely(r->self_fence))
+        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    return r;
+}
+
+static __always_inline void __rcu_read_unlock_reader(struct rcu_reader *r) {
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    unsigned long s = r ? r->state : 0, n = s & RCU_NEST_MASK;
+    if (likely(n > 1)) {
+        __atomic_store_n(&r->state, s - 1, __ATOMIC_RELAXED);
+        return;
     }
+    if (unlikely(n == 0)) {
+        __rcu_read_unlock_unbalanced();
+        return;
+    }
+    // Release: the section's reads are done before a grace period can see it end.
+    __atomic_store_n(&r->state, s - 1 + RCU_SECTION_ONE, __ATOMIC_RELEASE);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    if (unlikely(r->self_fence))
+        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_RELAXED)))
+        __rcu_read_unlock_special(r);
+}
+
+static __always_inline void rcu_read_lock(void) {
+    (void)__rcu_read_lock_reader();
 }
 
 static __always_inline void rcu_read_unlock(void) {
-    struct rcu_reader *r = sim_rcu_self;
-    int n = r ? --r->nesting : -1;
-    if (likely(n > 0))
-        return;
-    // Release: the section's reads are done before a grace period can see it end.
-    if (likely(n == 0)) {
-        __atomic_store_n(&r->ctr, r->ctr + 1, __ATOMIC_RELEASE);
-        __atomic_signal_fence(__ATOMIC_SEQ_CST);
-        if (unlikely(r->self_fence))
-            __atomic_thread_fence(__ATOMIC_SEQ_CST);
-        if (likely(!__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_RELAXED)))
-            return;
-    }
-    __rcu_read_unlock_special(r);
+    __rcu_read_unlock_reader(sim_rcu_self);
 }
+
+// A section whose exit knows the word its entry found (tracepoint calls): nested sections in
+// between leave the word as they found it, so the exit stores without reading it back, and
+// the thread's next entry does not wait for that read.
+struct rcu_sched_token {
+    struct rcu_reader *r;
+    unsigned long state;  // before the entry
+};
+
+static __always_inline struct rcu_sched_token __rcu_sched_enter(void) {
+    struct rcu_reader *r = sim_rcu_self;
+    if (unlikely(!r))
+        r = __rcu_reader_register();
+    unsigned long s = r->state;
+    __atomic_store_n(&r->state, s + 1, __ATOMIC_RELAXED);
+    if (unlikely(r->self_fence))
+        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    return {r, s};
+}
+
+static __always_inline void __rcu_sched_exit(struct rcu_sched_token t) {
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    // Sections in between that were left unbalanced are reported by the general exit.
+    if (unlikely(t.r->state != t.state + 1)) {
+        __rcu_read_unlock_reader(t.r);
+        return;
+    }
+    if (t.state & RCU_NEST_MASK) {
+        __atomic_store_n(&t.r->state, t.state, __ATOMIC_RELAXED);
+        return;
+    }
+    __atomic_store_n(&t.r->state, t.state + RCU_SECTION_ONE, __ATOMIC_RELEASE);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    if (unlikely(t.r->self_fence))
+        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_RELAXED)))
+        __rcu_read_unlock_special(t.r);
+}
+#define __rcu_sched_token struct rcu_sched_token
 #else
 static __always_inline void rcu_read_lock(void) {
     __rcu_read_lock();
@@ -68,6 +123,10 @@ static __always_inline void rcu_read_lock(void) {
 static __always_inline void rcu_read_unlock(void) {
     __rcu_read_unlock();
 }
+
+#define __rcu_sched_token int
+#define __rcu_sched_enter() (__rcu_read_lock(), 0)
+#define __rcu_sched_exit(token) ((void)(token), __rcu_read_unlock())
 #endif
 
 // Since 5.0 one grace period covers the sched and bh flavours too.

@@ -1,6 +1,7 @@
 // Tracepoints (include/linux/tracepoint.h) and Android's vendor hooks on them
-// (include/trace/hooks/vendor_hooks.h). A hook with no probe costs one load; probes run in the
-// task that reached the hook, on its thread, in registration order.
+// (include/trace/hooks/vendor_hooks.h). A hook with no probe costs one load and a branch,
+// taken before anything else; probes run in the task that reached the hook, on its thread, in
+// registration order, inside an RCU read-side section taken inline.
 #pragma once
 
 #include <platform/compiler.h>
@@ -42,9 +43,9 @@ static inline void tracepoint_synchronize_unregister(void) {
 
 #define __DECLARE_HOOK(name, proto, args)                                                       \
     extern "C" struct tracepoint __tracepoint_##name;                                           \
-    static inline void trace_##name(proto) {                                                    \
+    static __always_inline void trace_##name(proto) {                                           \
         if (unlikely(__atomic_load_n(&__tracepoint_##name.funcs, __ATOMIC_RELAXED))) {          \
-            rcu_read_lock_sched();                                                              \
+            __rcu_sched_token __rcu_tok = __rcu_sched_enter();                                  \
             struct tracepoint_func *__f =                                                       \
                 __atomic_load_n(&__tracepoint_##name.funcs, __ATOMIC_ACQUIRE);                  \
             for (; __f && __f->func; __f++) {                                                   \
@@ -53,7 +54,7 @@ static inline void tracepoint_synchronize_unregister(void) {
                 if (__irqs_off && !irqs_disabled())                                             \
                     __tracepoint_irq_warn(&__tracepoint_##name, __f->func);                     \
             }                                                                                   \
-            rcu_read_unlock_sched();                                                            \
+            __rcu_sched_exit(__rcu_tok);                                                        \
         }                                                                                       \
     }                                                                                           \
     static inline int register_trace_##name(void (*probe)(void *__data, proto), void *data) {   \

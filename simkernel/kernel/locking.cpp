@@ -243,20 +243,38 @@ void _raw_write_unlock_irqrestore(rwlock_t *lock, unsigned long flags) {
 void __mutex_init(struct mutex *lock, const char *name, struct lock_class_key *) {
     lock->owner = nullptr;
     lock->name = name;
+    lock->nr_waiters = 0;
 }
 
+// The owner is taken and given back with one compare-and-swap each. A task that finds it
+// taken counts itself in nr_waiters before it looks at the owner again and sleeps; an unlock
+// releases the owner before it reads nr_waiters (both fully ordered), so one of the two sees
+// the other and no wake-up is lost.
 void mutex_lock(struct mutex *lock) {
     sim::might_sleep_check("kernel/locking/mutex.c");
     struct task_struct *me = current;
+    struct task_struct *expected = nullptr;
+    if (likely(__atomic_compare_exchange_n(&lock->owner, &expected, me, false, __ATOMIC_ACQUIRE,
+                                           __ATOMIC_RELAXED)))
+        return;
     std::unique_lock lk(sim::sched_mutex());
-    if (lock->owner == me) {
+    if (__atomic_load_n(&lock->owner, __ATOMIC_RELAXED) == me) {
         lk.unlock();
         sim::warn_recursive(lock, me);
         lk.lock();
     }
-    auto is_free = [lock] { return lock->owner == nullptr; };
-    sim::sched_wait(lk, lock, is_free);
-    __atomic_store_n(&lock->owner, me, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&lock->nr_waiters, 1, __ATOMIC_SEQ_CST);
+    for (;;) {
+        expected = nullptr;
+        if (__atomic_compare_exchange_n(&lock->owner, &expected, me, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_SEQ_CST))
+            break;
+        auto is_free = [lock] {
+            return __atomic_load_n(&lock->owner, __ATOMIC_SEQ_CST) == nullptr;
+        };
+        sim::sched_wait(lk, lock, is_free);
+    }
+    __atomic_fetch_sub(&lock->nr_waiters, 1, __ATOMIC_RELAXED);
 }
 
 // No signals reach simulated tasks, so these never fail with -EINTR.
@@ -271,27 +289,26 @@ int mutex_lock_killable(struct mutex *lock) {
 }
 
 int mutex_trylock(struct mutex *lock) {
-    std::lock_guard g(sim::sched_mutex());
-    if (lock->owner)
-        return 0;
-    __atomic_store_n(&lock->owner, current, __ATOMIC_RELAXED);
-    return 1;
+    struct task_struct *expected = nullptr;
+    return __atomic_compare_exchange_n(&lock->owner, &expected, current, false, __ATOMIC_ACQUIRE,
+                                       __ATOMIC_RELAXED);
 }
 
 // As in the kernel, a mutex held by another task is released anyway after the warning.
 void mutex_unlock(struct mutex *lock) {
     struct task_struct *me = current;
-    std::unique_lock lk(sim::sched_mutex());
-    struct task_struct *owner = lock->owner;
-    if (owner != me) {
-        lk.unlock();
+    struct task_struct *owner = me;
+    if (unlikely(!__atomic_compare_exchange_n(&lock->owner, &owner, nullptr, false,
+                                              __ATOMIC_SEQ_CST, __ATOMIC_RELAXED))) {
         sim::warn_bad_unlock(lock->name, me);
         if (!owner)
             return;
-        lk.lock();
+        __atomic_store_n(&lock->owner, nullptr, __ATOMIC_SEQ_CST);
     }
-    __atomic_store_n(&lock->owner, nullptr, __ATOMIC_RELAXED);
+    if (likely(__atomic_load_n(&lock->nr_waiters, __ATOMIC_SEQ_CST) == 0))
+        return;
     // One waiter takes the lock; the next is woken by its unlock.
+    std::lock_guard g(sim::sched_mutex());
     sim::sched_wake_locked(lock, 1);
 }
 

@@ -1,6 +1,6 @@
 // Real model of RCU grace periods (kernel/rcu/tree.c in effect), with the read side of a
-// membarrier-based user-space RCU: each thread has a nesting count and a counter that is odd
-// inside a read-side section, updated with plain stores. synchronize_rcu() first makes every
+// membarrier-based user-space RCU: each thread has one word with its nesting depth and the
+// number of sections it has left, updated with plain stores. synchronize_rcu() first makes every
 // running thread execute a full barrier (membarrier(2)), so a reader whose entry it cannot see
 // yet will see what was unpublished before the call; then it waits for the sections that were
 // open when it started.
@@ -30,7 +30,7 @@ struct Readers {
     std::mutex lock;
     // Every reader record ever made. Records outlive their threads: a grace period may still
     // test one whose thread has gone. A free record is reused by the next new thread, its
-    // counter continuing from where it stopped.
+    // count of sections continuing from where it stopped.
     struct rcu_reader *all = nullptr;
     std::vector<struct rcu_reader *> free;
     int fence_mode = -1;  // 1: membarrier works; 0: readers fence themselves
@@ -62,7 +62,7 @@ struct ReaderRelease {
     ~ReaderRelease() {
         if (!r)
             return;
-        assert(r->nesting == 0 && "thread exits inside an RCU read-side section");
+        assert(!(r->state & RCU_NEST_MASK) && "thread exits inside an RCU read-side section");
         Readers &rs = readers();
         std::lock_guard g(rs.lock);
         rs.free.push_back(r);
@@ -88,7 +88,7 @@ struct rcu_reader *__rcu_reader_register(void) {
             r = rs.free.back();
             rs.free.pop_back();
         } else {
-            r = new rcu_reader{0, 0, 0, rs.all};
+            r = new rcu_reader{0, 0, rs.all};
             __atomic_store_n(&rs.all, r, __ATOMIC_RELEASE);
         }
         r->self_fence = !membarrier_ok;
@@ -101,14 +101,13 @@ struct rcu_reader *__rcu_reader_register(void) {
     return r;
 }
 
-void __rcu_read_unlock_special(struct rcu_reader *r) {
-    if (!r || r->nesting < 0) {
-        if (r)
-            r->nesting = 0;
-        std::fprintf(stderr, "simkernel: rcu_read_unlock() without rcu_read_lock()\n");
-        assert(!"rcu_read_unlock() without rcu_read_lock()");
-        return;
-    }
+void __rcu_read_unlock_unbalanced(void) {
+    std::fprintf(stderr, "simkernel: rcu_read_unlock() without rcu_read_lock()\n");
+    assert(!"rcu_read_unlock() without rcu_read_lock()");
+}
+
+// A grace period waits: it may be waiting for this section.
+void __rcu_read_unlock_special(struct rcu_reader *) {
     std::lock_guard g(sim::sched_mutex());
     sim::sched_wake_locked(&sim::gp_chan);
 }
@@ -123,7 +122,7 @@ void __rcu_read_unlock(void) {
 
 int rcu_read_lock_held(void) {
     struct rcu_reader *r = sim_rcu_self;
-    return r && r->nesting > 0;
+    return r && (r->state & RCU_NEST_MASK) != 0;
 }
 
 void synchronize_rcu(void) {
@@ -131,7 +130,7 @@ void synchronize_rcu(void) {
     sim::might_sleep_check("kernel/rcu/tree.c");
     sim::Readers &rs = sim::readers();
     // Announced before the barrier: a reader that leaves after it sees the announcement and
-    // wakes this waiter; one that left before it shows an even counter below.
+    // wakes this waiter; one that left before it shows no open section below.
     __atomic_fetch_add(&sim_rcu_gp_waiters, 1, __ATOMIC_SEQ_CST);
     bool membarrier_ok;
     {
@@ -144,14 +143,14 @@ void synchronize_rcu(void) {
         __atomic_thread_fence(__ATOMIC_SEQ_CST);
     std::vector<std::pair<struct rcu_reader *, unsigned long>> open;
     for (struct rcu_reader *r = __atomic_load_n(&rs.all, __ATOMIC_ACQUIRE); r; r = r->next) {
-        unsigned long c = __atomic_load_n(&r->ctr, __ATOMIC_ACQUIRE);
-        if (c & 1)
-            open.emplace_back(r, c);
+        unsigned long s = __atomic_load_n(&r->state, __ATOMIC_ACQUIRE);
+        if (s & RCU_NEST_MASK)
+            open.emplace_back(r, s / RCU_SECTION_ONE);
     }
     std::unique_lock lk(sim::sched_mutex());
     auto all_left = [&open] {
-        for (auto &[r, c] : open)
-            if (__atomic_load_n(&r->ctr, __ATOMIC_ACQUIRE) == c)
+        for (auto &[r, left] : open)
+            if (__atomic_load_n(&r->state, __ATOMIC_ACQUIRE) / RCU_SECTION_ONE == left)
                 return false;
         return true;
     };

@@ -43,7 +43,7 @@ rwlock_t tasklist_lock = __RW_LOCK_UNLOCKED(tasklist_lock);
 namespace sim {
 namespace {
 
-thread_local struct task_struct *tls_task;
+__thread struct task_struct *tls_task __attribute__((tls_model("initial-exec")));
 std::atomic<struct task_struct *> boot_shell{nullptr};
 pid_t next_pid = 1;  // under tasklist_lock
 
