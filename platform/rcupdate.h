@@ -19,7 +19,7 @@ int rcu_read_lock_held(void);
 // count: one word of the thread's own holds the nesting depth (low bits) and the number of
 // sections it has left (high bits), updated with plain stores. The entry needs no fence:
 // synchronize_rcu() makes every running thread execute one (membarrier) before it reads the
-// words. A thread that cannot be fenced that way fences itself.
+// words. Where membarrier is missing, readers update the word with fully ordered operations.
 #define RCU_NEST_MASK 0xffffUL
 #define RCU_SECTION_ONE (RCU_NEST_MASK + 1)
 
@@ -42,9 +42,10 @@ static __always_inline struct rcu_reader *__rcu_read_lock_reader(void) {
     struct rcu_reader *r = sim_rcu_self;
     if (unlikely(!r))
         r = __rcu_reader_register();
-    __atomic_store_n(&r->state, r->state + 1, __ATOMIC_RELAXED);
     if (unlikely(r->self_fence))
-        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+        __atomic_fetch_add(&r->state, 1UL, __ATOMIC_SEQ_CST);
+    else
+        __atomic_store_n(&r->state, r->state + 1, __ATOMIC_RELAXED);
     __atomic_signal_fence(__ATOMIC_SEQ_CST);
     return r;
 }
@@ -61,11 +62,12 @@ static __always_inline void __rcu_read_unlock_reader(struct rcu_reader *r) {
         return;
     }
     // Release: the section's reads are done before a grace period can see it end.
-    __atomic_store_n(&r->state, s - 1 + RCU_SECTION_ONE, __ATOMIC_RELEASE);
-    __atomic_signal_fence(__ATOMIC_SEQ_CST);
     if (unlikely(r->self_fence))
-        __atomic_thread_fence(__ATOMIC_SEQ_CST);
-    if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_RELAXED)))
+        __atomic_exchange_n(&r->state, s - 1 + RCU_SECTION_ONE, __ATOMIC_SEQ_CST);
+    else
+        __atomic_store_n(&r->state, s - 1 + RCU_SECTION_ONE, __ATOMIC_RELEASE);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_SEQ_CST)))
         __rcu_read_unlock_special(r);
 }
 
@@ -89,10 +91,13 @@ static __always_inline struct rcu_sched_token __rcu_sched_enter(void) {
     struct rcu_reader *r = sim_rcu_self;
     if (unlikely(!r))
         r = __rcu_reader_register();
-    unsigned long s = r->state;
-    __atomic_store_n(&r->state, s + 1, __ATOMIC_RELAXED);
-    if (unlikely(r->self_fence))
-        __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    unsigned long s;
+    if (unlikely(r->self_fence)) {
+        s = __atomic_fetch_add(&r->state, 1UL, __ATOMIC_SEQ_CST);
+    } else {
+        s = r->state;
+        __atomic_store_n(&r->state, s + 1, __ATOMIC_RELAXED);
+    }
     __atomic_signal_fence(__ATOMIC_SEQ_CST);
     return {r, s};
 }
@@ -108,11 +113,12 @@ static __always_inline void __rcu_sched_exit(struct rcu_sched_token t) {
         __atomic_store_n(&t.r->state, t.state, __ATOMIC_RELAXED);
         return;
     }
-    __atomic_store_n(&t.r->state, t.state + RCU_SECTION_ONE, __ATOMIC_RELEASE);
-    __atomic_signal_fence(__ATOMIC_SEQ_CST);
     if (unlikely(t.r->self_fence))
-        __atomic_thread_fence(__ATOMIC_SEQ_CST);
-    if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_RELAXED)))
+        __atomic_exchange_n(&t.r->state, t.state + RCU_SECTION_ONE, __ATOMIC_SEQ_CST);
+    else
+        __atomic_store_n(&t.r->state, t.state + RCU_SECTION_ONE, __ATOMIC_RELEASE);
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_SEQ_CST)))
         __rcu_read_unlock_special(t.r);
 }
 #define __rcu_sched_token struct rcu_sched_token

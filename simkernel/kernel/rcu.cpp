@@ -3,7 +3,7 @@
 // number of sections it has left, updated with plain stores. synchronize_rcu() first makes every
 // running thread execute a full barrier (membarrier(2)), so a reader whose entry it cannot see
 // yet will see what was unpublished before the call; then it waits for the sections that were
-// open when it started.
+// open when it started. Where membarrier is missing, readers use fully ordered updates.
 #include <atomic>
 #include <cassert>
 #include <cstdio>
@@ -137,13 +137,13 @@ void synchronize_rcu(void) {
         std::lock_guard g(rs.lock);
         membarrier_ok = sim::fence_mode_locked(rs);
     }
+    // Without membarrier, the fully ordered announcement above and the readers' fully ordered
+    // updates of their words order the two sides.
     if (membarrier_ok)
         sim::membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED);
-    else
-        __atomic_thread_fence(__ATOMIC_SEQ_CST);
     std::vector<std::pair<struct rcu_reader *, unsigned long>> open;
     for (struct rcu_reader *r = __atomic_load_n(&rs.all, __ATOMIC_ACQUIRE); r; r = r->next) {
-        unsigned long s = __atomic_load_n(&r->state, __ATOMIC_ACQUIRE);
+        unsigned long s = __atomic_load_n(&r->state, __ATOMIC_SEQ_CST);
         if (s & RCU_NEST_MASK)
             open.emplace_back(r, s / RCU_SECTION_ONE);
     }
