@@ -31,9 +31,11 @@ class DriversTest : public ::testing::Test {
     }
     void TearDown() override {
         sim::settle();
-        for (const char *m : {"drvtest", "drvtest_other"})
-            if (sim::module_find(m))
+        for (const char *m : {"drvtest", "drvtest_other"}) {
+            if (sim::module_find(m)) {
                 EXPECT_EQ(sim::module_unload(m), 0);
+            }
+        }
         for (auto it = devices_.rbegin(); it != devices_.rend(); ++it)
             platform_device_unregister(*it);
     }
