@@ -143,8 +143,10 @@ static int chgnotify_probe(struct platform_device *pdev) {
 
 static int chgnotify_remove(struct platform_device *) {
     smp_store_mb(g_chg_uevent, nullptr);
-    // The record is freed once this returns; reports that already read it finish first.
-    wait_event(g_reports_idle_wq, atomic_read(&g_reports_active) == 0);
+    // The record is freed once this returns; reports that already read it finish first. The
+    // acquire pairs with the last report's count-out, so its unlock of the record's mutex comes
+    // before the free.
+    wait_event(g_reports_idle_wq, atomic_read_acquire(&g_reports_active) == 0);
     return 0;
 }
 
