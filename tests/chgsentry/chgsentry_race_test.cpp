@@ -24,6 +24,7 @@ TEST_F(ChgsentryRaceTest, NotificationsRaceChecksAndReports) {
     ASSERT_EQ(adapter_plug(adapter), 0);
     sim::settle();
     std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
     std::thread events([&] {
         int temp = 250;
         while (!stop.load()) {
@@ -33,12 +34,17 @@ TEST_F(ChgsentryRaceTest, NotificationsRaceChecksAndReports) {
             battery_set("temp", temp);
             usb_set_vbus(5000000 + temp);
             temp = temp == 600 ? 250 : temp + 1;
+            rounds++;
             std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     });
-    // 40 checks at 5 s, with their report passes, while the events come in.
-    for (int i = 0; i < 2000; i++)
+    // 40 checks at 5 s, with their report passes, while the events come in: each step waits
+    // for a round of events, so a busy host cannot leave the events thread out of the window.
+    for (int i = 0; i < 2000; i++) {
+        for (int seen = rounds.load(); rounds.load() == seen;)
+            std::this_thread::yield();
         advance(0.1);
+    }
     stop = true;
     events.join();
     sim::settle();
