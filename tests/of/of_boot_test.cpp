@@ -16,7 +16,7 @@ extern "C" {
 
 namespace {
 
-struct Spec {
+struct TreeShape {
     const char *model = "test phone";
     const char *compatible = "test,phone";
     int ncpus = 2;
@@ -26,7 +26,7 @@ struct Spec {
     int zram_len = 8;                                                // 0: no /zram
 };
 
-std::string build(const Spec &s) {
+std::string build(const TreeShape &s) {
     std::vector<char> buf(8192);
     void *fdt = buf.data();
     EXPECT_EQ(fdt_create(fdt, (int)buf.size()), 0);
@@ -88,7 +88,7 @@ TEST(OfBootScan, DefaultPhone) {
 }
 
 TEST(OfBootScan, ReadsModelCpusMemoryAndZram) {
-    Spec s;
+    TreeShape s;
     s.ncpus = 3;
     s.reg = {0x0, 0x80000000, 0x0, 0x40000000, 0x1, 0x0, 0x0, 0x20000000};
     sim::BootParams p;
@@ -109,22 +109,22 @@ TEST(OfBootScan, ReadsModelCpusMemoryAndZram) {
 TEST(OfBootScan, TreesItCannotBoot) {
     struct Case {
         const char *what;
-        std::function<void(Spec &)> change;
+        std::function<void(TreeShape &)> change;
         const char *error;
     } const cases[] = {
-        {"no /cpus", [](Spec &s) { s.cpus_node = false; }, "no /cpus node"},
-        {"no CPU", [](Spec &s) { s.ncpus = 0; }, "the phone needs 1 to 8 CPUs under /cpus"},
-        {"nine CPUs", [](Spec &s) { s.ncpus = 9; }, "the phone needs 1 to 8 CPUs under /cpus"},
-        {"no memory", [](Spec &s) { s.memory = false; }, "no memory node"},
+        {"no /cpus", [](TreeShape &s) { s.cpus_node = false; }, "no /cpus node"},
+        {"no CPU", [](TreeShape &s) { s.ncpus = 0; }, "the phone needs 1 to 8 CPUs under /cpus"},
+        {"nine CPUs", [](TreeShape &s) { s.ncpus = 9; }, "the phone needs 1 to 8 CPUs under /cpus"},
+        {"no memory", [](TreeShape &s) { s.memory = false; }, "no memory node"},
         {"reg of 3 cells",
-         [](Spec &s) {
+         [](TreeShape &s) {
              s.reg = {0, 0x80000000, 0};
          },
          "bad reg in a memory node"},
-        {"4-byte disksize", [](Spec &s) { s.zram_len = 4; }, "bad disksize in /zram"},
+        {"4-byte disksize", [](TreeShape &s) { s.zram_len = 4; }, "bad disksize in /zram"},
     };
     for (const Case &c : cases) {
-        Spec s;
+        TreeShape s;
         c.change(s);
         sim::BootParams p;
         p.cpus = 5;
@@ -142,7 +142,7 @@ TEST(OfBootScan, NotABlob) {
     EXPECT_EQ(sim::of_scan_boot_params(blob.substr(0, blob.size() / 2), &p),
               "not a flattened device tree");
     // A corrupt structure block is caught before any node is made.
-    std::string bad = build(Spec{});
+    std::string bad = build(TreeShape{});
     uint32_t off = fdt_off_dt_struct(bad.data());
     bad[off + 3] = 0x7f;  // the first token
     EXPECT_EQ(sim::of_scan_boot_params(bad, &p), "not a flattened device tree");

@@ -31,7 +31,6 @@ struct subsys_private {
     struct kset drivers_kset;  // bus: names the "drivers" subsystem of its drivers' uevents
     struct kobject *devices_kobj = nullptr;  // bus: /sys/bus/NAME/devices
     struct kobject *drivers_kobj = nullptr;  // bus: /sys/bus/NAME/drivers
-    struct mutex mutex;                      // class: held by class_find_device's caller side
     std::mutex list_lock;
     std::vector<struct device *> devices;
     std::vector<struct device_driver *> drivers;

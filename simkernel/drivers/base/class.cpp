@@ -55,7 +55,6 @@ int __class_register(struct class_ *cls, struct lock_class_key *) {
     auto *cp = new subsys_private();
     cp->subsys = {};
     cp->cls = cls;
-    __mutex_init(&cp->mutex, "&cp->mutex", nullptr);
     int error = kobject_set_name(&cp->subsys.kobj, "%s", cls->name);
     if (error) {
         delete cp;
