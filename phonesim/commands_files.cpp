@@ -17,8 +17,15 @@ std::string errstr(long err) {
 
 int cmd_cat(Invocation &inv) {
     int status = 0;
+    // No file, or "-": standard input.
+    if (inv.args.size() == 1)
+        inv.out.write(inv.in);
     for (size_t i = 1; i < inv.args.size(); i++) {
         const std::string &path = inv.args[i];
+        if (path == "-") {
+            inv.out.write(inv.in);
+            continue;
+        }
         int fd = sim::vfs::open(path, sim::vfs::O_RDONLY_);
         if (fd < 0) {
             inv.error(path + ": " + errstr(fd));
@@ -298,7 +305,7 @@ int cmd_rmdir(Invocation &inv) {
 
 std::vector<Builtin> file_builtins() {
     return {
-        {"cat", cmd_cat, "cat FILE...            print files, byte for byte"},
+        {"cat", cmd_cat, "cat [FILE...]          print files (or standard input), byte for byte"},
         {"echo", cmd_echo,
          "echo [-n] [-e] ARG...  print the words (-n: no newline, -e: backslash escapes);\n"
          "                         with > FILE or >> FILE the whole text is one write()"},

@@ -38,21 +38,18 @@ bool parse_status(const std::string &s, int *out) {
     return true;
 }
 
+std::vector<Builtin> all_builtins() {
+    std::vector<Builtin> all;
+    for (auto table : {file_builtins, filter_builtins, kernel_builtins, vm_builtins,
+                       driver_builtins, event_builtins, hw_builtins})
+        for (const Builtin &b : table())
+            all.push_back(b);
+    return all;
+}
+
 }  // namespace
 
-Shell::Shell(Output &out, Output &err) : out_(out), err_(err) {
-    builtins_ = file_builtins();
-    for (Builtin &b : kernel_builtins())
-        builtins_.push_back(b);
-    for (Builtin &b : vm_builtins())
-        builtins_.push_back(b);
-    for (Builtin &b : driver_builtins())
-        builtins_.push_back(b);
-    for (Builtin &b : event_builtins())
-        builtins_.push_back(b);
-    for (Builtin &b : hw_builtins())
-        builtins_.push_back(b);
-}
+Shell::Shell(Output &out, Output &err) : out_(out), err_(err), builtins_(all_builtins()) {}
 
 int Shell::run(std::string_view text) {
     LexResult lexed = lex(text);
@@ -63,28 +60,58 @@ int Shell::run(std::string_view text) {
             finished_ = true;
         return status_;
     }
-    for (const Command &cmd : lexed.commands) {
-        if (finished_)
-            break;
-        status_ = run_command(cmd);
-        sim::settle();
-        // ueventd: modules for the devices the command made appear.
-        sim::ueventd_run();
-        sim::settle();
-        if (errexit_ && status_ != 0)
-            finished_ = true;
+    const std::vector<Command> &cmds = lexed.commands;
+    for (size_t first = 0; first < cmds.size() && !finished_;) {
+        size_t last = first;
+        while (cmds[last].next == Link::Pipe)
+            last++;
+        bool run_it = true;
+        if (first > 0 && cmds[first - 1].next == Link::And)
+            run_it = status_ == 0;
+        else if (first > 0 && cmds[first - 1].next == Link::Or)
+            run_it = status_ != 0;
+        if (run_it) {
+            status_ = run_pipeline(cmds, first, last);
+            sim::settle();
+            // ueventd: modules for the devices the commands made appear.
+            sim::ueventd_run();
+            sim::settle();
+            // A failure that && or || tests is no reason to stop.
+            if (errexit_ && status_ != 0 && cmds[last].next == Link::End)
+                finished_ = true;
+        }
+        first = last + 1;
     }
     return status_;
 }
 
-int Shell::run_command(const Command &cmd) {
+int Shell::run_pipeline(const std::vector<Command> &cmds, size_t first, size_t last) {
+    if (first == last)
+        return run_command(cmds[first], out_, {});
+    // Each command of a pipeline runs in a subshell: `exit` and `set` there leave this shell
+    // as it was.
+    const bool finished = finished_, errexit = errexit_;
+    std::string input;
+    int status = 0;
+    for (size_t i = first; i <= last; i++) {
+        BufferOutput pipe;
+        status = run_command(cmds[i], i == last ? out_ : pipe, input);
+        input = pipe.text();
+        finished_ = finished;
+        errexit_ = errexit;
+    }
+    return status;
+}
+
+int Shell::run_command(const Command &cmd, Output &out, std::string_view in) {
     std::vector<std::string> args;
     for (const Word &w : cmd.words)
         args.push_back(w.expand(status_));
-    return run_words(std::move(args), cmd.redirects);
+    return run_words(std::move(args), cmd.redirects, out, in);
 }
 
-int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> &redirects) {
+int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> &redirects,
+                     Output &out, std::string_view in) {
     if (args.empty()) {
         // A bare redirection opens (and truncates) the file, as sh does.
         for (const Redirect &r : redirects) {
@@ -102,7 +129,7 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
     }
     const std::string name = args[0];  // a copy: args is moved to the builtin below
     if (name == "as")
-        return run_as(std::move(args), redirects);
+        return run_as(std::move(args), redirects, out, in);
     if (name == "exit") {
         int code = status_;
         if (args.size() > 1 && !parse_status(args[1], &code)) {
@@ -111,6 +138,10 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         }
         finished_ = true;
         return code;
+    }
+    if (name == "help") {
+        out.write(usage());
+        return 0;
     }
     if (name == "true")
         return 0;
@@ -139,11 +170,11 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         return 127;
     }
     if (redirects.empty())
-        return run_builtin(*builtin, std::move(args), out_);
+        return run_builtin(*builtin, std::move(args), out, in);
 
     // Only the last redirection receives the output; earlier ones are opened and truncated.
     for (size_t i = 0; i + 1 < redirects.size(); i++)
-        if (int st = run_words({}, {redirects[i]}))
+        if (int st = run_words({}, {redirects[i]}, out, in))
             return st;
     const Redirect &r = redirects.back();
     std::string path = r.target.expand(status_);
@@ -154,7 +185,7 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
         return 1;
     }
     BufferOutput buffered;
-    int status = run_builtin(*builtin, std::move(args), buffered);
+    int status = run_builtin(*builtin, std::move(args), buffered, in);
     if (!buffered.text().empty()) {
         ssize_t n = sim::vfs::write(fd, buffered.text().data(), buffered.text().size());
         if (n < 0) {
@@ -167,7 +198,8 @@ int Shell::run_words(std::vector<std::string> args, const std::vector<Redirect> 
     return status;
 }
 
-int Shell::run_as(std::vector<std::string> args, const std::vector<Redirect> &redirects) {
+int Shell::run_as(std::vector<std::string> args, const std::vector<Redirect> &redirects,
+                  Output &out, std::string_view in) {
     size_t i = 1;
     uid_t uid = 0;
     bool uid_given = false;
@@ -199,34 +231,26 @@ int Shell::run_as(std::vector<std::string> args, const std::vector<Redirect> &re
     if (!task)
         task = sim::task_create_user(args[i], uid);
     sim::TaskScope scope(task);
-    return run_words(std::vector<std::string>(args.begin() + i + 1, args.end()), redirects);
+    return run_words(std::vector<std::string>(args.begin() + i + 1, args.end()), redirects, out,
+                     in);
 }
 
-int Shell::run_builtin(const Builtin &b, std::vector<std::string> args, Output &out) {
-    Invocation inv{*this, std::move(args), out, err_};
+int Shell::run_builtin(const Builtin &b, std::vector<std::string> args, Output &out,
+                       std::string_view in) {
+    Invocation inv{*this, std::move(args), out, err_, in};
     return b.run(inv);
 }
 
 std::string Shell::usage() {
     std::ostringstream s;
-    auto table = file_builtins();
-    for (const Builtin &b : kernel_builtins())
-        table.push_back(b);
-    for (const Builtin &b : vm_builtins())
-        table.push_back(b);
-    for (const Builtin &b : driver_builtins())
-        table.push_back(b);
-    for (const Builtin &b : event_builtins())
-        table.push_back(b);
-    for (const Builtin &b : hw_builtins())
-        table.push_back(b);
-    for (const Builtin &b : table)
+    for (const Builtin &b : all_builtins())
         s << "  " << b.usage << "\n";
     s << hw_usage();
     s << "  as [-u UID] COMM COMMAND...  run one command in the user task COMM (made on first "
          "use)\n"
          "  set -e | set +e        stop a script at the first failing command, or not\n"
          "  true | false           succeed, or fail, doing nothing\n"
+         "  help                   this list\n"
          "  exit [N]               leave the shell (and phonesim) with status N\n";
     return s.str();
 }

@@ -27,6 +27,9 @@ struct Invocation {
     std::vector<std::string> args;  // args[0] is the command name
     Output &out;
     Output &err;
+    // Standard input: all that the command before it in a pipeline wrote; empty for the first
+    // command, as if it read /dev/null.
+    std::string_view in;
     // "cmd: " + text + "\n" on standard error.
     void error(std::string_view text) const;
 };
@@ -44,6 +47,7 @@ std::vector<Builtin> vm_builtins();
 std::vector<Builtin> driver_builtins();
 std::vector<Builtin> event_builtins();
 std::vector<Builtin> hw_builtins();
+std::vector<Builtin> filter_builtins();
 // The usage lines of the hw subcommands.
 std::string hw_usage();
 
@@ -52,8 +56,10 @@ class Shell {
     // out/err receive the bytes that a device's shell would print on its descriptors 1 and 2.
     Shell(Output &out, Output &err);
 
-    // Runs every command of text in order; stops early on `exit` or, under `set -e`, at the
-    // first failing command. Returns the status of the last command run.
+    // Runs every command of text in order, a pipeline's commands one after the other with each
+    // one's output as the next one's input; stops early on `exit` or, under `set -e`, at the
+    // first failing pipeline. Returns the status of the last pipeline run (a pipeline's is its
+    // last command's).
     int run(std::string_view text);
     bool finished() const { return finished_; }
     int status() const { return status_; }
@@ -62,10 +68,14 @@ class Shell {
     static std::string usage();
 
   private:
-    int run_command(const Command &cmd);
-    int run_words(std::vector<std::string> args, const std::vector<Redirect> &redirects);
-    int run_as(std::vector<std::string> args, const std::vector<Redirect> &redirects);
-    int run_builtin(const Builtin &b, std::vector<std::string> args, Output &out);
+    int run_pipeline(const std::vector<Command> &cmds, size_t first, size_t last);
+    int run_command(const Command &cmd, Output &out, std::string_view in);
+    int run_words(std::vector<std::string> args, const std::vector<Redirect> &redirects,
+                  Output &out, std::string_view in);
+    int run_as(std::vector<std::string> args, const std::vector<Redirect> &redirects, Output &out,
+               std::string_view in);
+    int run_builtin(const Builtin &b, std::vector<std::string> args, Output &out,
+                    std::string_view in);
 
     Output &out_;
     Output &err_;

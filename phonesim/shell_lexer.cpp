@@ -33,6 +33,30 @@ class Lexer {
                 if (c == '\n')
                     line_++;
                 cmd.line = line_;
+            } else if (c == '|' || operator_and()) {
+                Link link = Link::Pipe;
+                const char *op = "|";
+                if (c == '&') {
+                    link = Link::And;
+                    op = "&&";
+                } else if (pos_ + 1 < in_.size() && in_[pos_ + 1] == '|') {
+                    link = Link::Or;
+                    op = "||";
+                }
+                pos_ += link == Link::Pipe ? 1 : 2;
+                if (cmd.words.empty() && cmd.redirects.empty()) {
+                    unexpected(r, op);
+                    return r;
+                }
+                cmd.next = link;
+                finish(r, cmd);
+                // Blanks, newlines and comments may come before the next command.
+                skip_blank_lines();
+                if (pos_ < in_.size() && in_[pos_] == ';') {
+                    unexpected(r, ";");
+                    return r;
+                }
+                cmd.line = line_;
             } else if (c == '#') {
                 while (pos_ < in_.size() && in_[pos_] != '\n')
                     pos_++;
@@ -42,6 +66,8 @@ class Lexer {
                 if (pos_ < in_.size() && in_[pos_] == '>') {
                     red.append = true;
                     pos_++;
+                } else if (pos_ < in_.size() && in_[pos_] == '|') {
+                    pos_++;  // ">|": the same as '>' while noclobber is off, as it always is
                 }
                 while (pos_ < in_.size() && (in_[pos_] == ' ' || in_[pos_] == '\t'))
                     pos_++;
@@ -67,12 +93,48 @@ class Lexer {
             }
         }
         finish(r, cmd);
+        // "a |" and "a &&" at the end of the input: the command after the operator is still to
+        // come, on the next line of an interactive shell.
+        if (!r.commands.empty() && r.commands.back().next != Link::End) {
+            Link last = r.commands.back().next;
+            r.commands.clear();
+            r.incomplete = true;
+            r.error = std::string("syntax error: unexpected end of input after ") +
+                      (last == Link::Pipe  ? "|"
+                       : last == Link::And ? "&&"
+                                           : "||");
+        }
         return r;
     }
 
   private:
     static bool is_separator(char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '>';
+        return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '>' || c == '|';
+    }
+
+    // A lone '&' is an ordinary character here (there are no background jobs); "&&" is the
+    // operator.
+    bool operator_and() const {
+        return pos_ + 1 < in_.size() && in_[pos_] == '&' && in_[pos_ + 1] == '&';
+    }
+
+    static void unexpected(LexResult &r, const char *op) {
+        r.commands.clear();
+        r.error = std::string("syntax error: '") + op + "' unexpected";
+    }
+
+    void skip_blank_lines() {
+        while (pos_ < in_.size()) {
+            char c = in_[pos_];
+            if (c == '\n')
+                line_++;
+            else if (c == '#')
+                while (pos_ + 1 < in_.size() && in_[pos_ + 1] != '\n')
+                    pos_++;
+            else if (c != ' ' && c != '\t')
+                break;
+            pos_++;
+        }
     }
 
     static void finish(LexResult &r, Command &cmd) {
@@ -98,7 +160,7 @@ class Lexer {
 
     // Reads one word; false (with r set) on an unterminated quote.
     bool word(Word &w, LexResult &r) {
-        while (pos_ < in_.size() && !is_separator(in_[pos_])) {
+        while (pos_ < in_.size() && !is_separator(in_[pos_]) && !operator_and()) {
             char c = in_[pos_];
             if (c == '\'') {
                 size_t end = in_.find('\'', pos_ + 1);
