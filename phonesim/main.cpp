@@ -1,6 +1,7 @@
 // phonesim: boots the simulated phone from a device tree, loads the vendor modules as init
 // does at boot, and runs a shell over the phone's files and hardware.
 #include "phonesim/devicetree.h"
+#include "phonesim/line_editor.h"
 #include "phonesim/shell.h"
 
 #include "hw/component.h"
@@ -37,7 +38,10 @@ const char kHelp[] =
     "\n"
     "The shell splits words on blanks, with single and double quotes and backslash escapes\n"
     "as sh has them; `;` and newlines separate commands, `#` starts a comment, $? is the\n"
-    "status of the last command, > FILE and >> FILE redirect standard output. Errors are\n"
+    "status of the last command, > FILE and >> FILE redirect standard output, | pipes a\n"
+    "command's output into the next one's input, && and || run the next command only if the\n"
+    "last succeeded or failed. At a terminal, lines are edited with the arrow keys and keep\n"
+    "a history, and tab completes commands and the phone's paths. Errors are\n"
     "printed as a device's shell prints them and set the status. Time is virtual: it moves\n"
     "only with `sleep`, and after every command the phone settles (every kernel thread\n"
     "asleep, no work pending), so runs are repeatable.\n"
@@ -90,13 +94,12 @@ void load_boot_modules() {
     sim::settle();
 }
 
-int run_interactive(phonesim::Shell &shell, FdOutput &out) {
+int run_interactive(phonesim::Shell &shell) {
     bool tty = isatty(0);
     std::string pending, line;
     for (;;) {
-        if (tty)
-            out.write(pending.empty() ? "phone:/ # " : "> ");
-        if (!std::getline(std::cin, line))
+        const char *prompt = pending.empty() ? "phone:/ # " : "> ";
+        if (tty ? !phonesim::edit_line(prompt, &line) : !std::getline(std::cin, line))
             break;
         pending += line + "\n";
         if (phonesim::lex(pending).incomplete)
@@ -166,7 +169,7 @@ int main(int argc, char **argv) {
     FdOutput out(1), err_out(2);
     phonesim::Shell shell(out, err_out);
     int status =
-        (have_commands || !script.empty()) ? shell.run(commands) : run_interactive(shell, out);
+        (have_commands || !script.empty()) ? shell.run(commands) : run_interactive(shell);
     if (realtime)
         sim::realtime_stop();
     sim::kernel_shutdown();

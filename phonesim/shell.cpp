@@ -38,18 +38,9 @@ bool parse_status(const std::string &s, int *out) {
     return true;
 }
 
-std::vector<Builtin> all_builtins() {
-    std::vector<Builtin> all;
-    for (auto table : {file_builtins, filter_builtins, kernel_builtins, vm_builtins,
-                       driver_builtins, event_builtins, hw_builtins})
-        for (const Builtin &b : table())
-            all.push_back(b);
-    return all;
-}
-
 }  // namespace
 
-Shell::Shell(Output &out, Output &err) : out_(out), err_(err), builtins_(all_builtins()) {}
+Shell::Shell(Output &out, Output &err) : out_(out), err_(err), builtins_(builtins()) {}
 
 int Shell::run(std::string_view text) {
     LexResult lexed = lex(text);
@@ -241,9 +232,18 @@ int Shell::run_builtin(const Builtin &b, std::vector<std::string> args, Output &
     return b.run(inv);
 }
 
+std::vector<Builtin> Shell::builtins() {
+    std::vector<Builtin> all;
+    for (auto table : {file_builtins, filter_builtins, kernel_builtins, vm_builtins,
+                       driver_builtins, event_builtins, hw_builtins})
+        for (const Builtin &b : table())
+            all.push_back(b);
+    return all;
+}
+
 std::string Shell::usage() {
     std::ostringstream s;
-    for (const Builtin &b : all_builtins())
+    for (const Builtin &b : builtins())
         s << "  " << b.usage << "\n";
     s << hw_usage();
     s << "  as [-u UID] COMM COMMAND...  run one command in the user task COMM (made on first "

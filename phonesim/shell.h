@@ -66,6 +66,8 @@ class Shell {
 
     // The usage lines of all commands, for --help.
     static std::string usage();
+    // The command table: every builtin but the shell's own words (as, exit, set, ...).
+    static std::vector<Builtin> builtins();
 
   private:
     int run_pipeline(const std::vector<Command> &cmds, size_t first, size_t last);
