@@ -17,13 +17,14 @@ std::string errstr(long err) {
 
 int cmd_cat(Invocation &inv) {
     int status = 0;
-    // No file, or "-": standard input.
+    // No file, or "-": standard input, read to its end the first time.
     if (inv.args.size() == 1)
         inv.out.write(inv.in);
     for (size_t i = 1; i < inv.args.size(); i++) {
         const std::string &path = inv.args[i];
         if (path == "-") {
             inv.out.write(inv.in);
+            inv.in = {};
             continue;
         }
         int fd = sim::vfs::open(path, sim::vfs::O_RDONLY_);

@@ -96,7 +96,9 @@ bool has(const Args &a, char c) {
 // filesystem. False (with "cmd: path: error" printed) when it cannot be read.
 bool read_input(Invocation &inv, const std::string &path, std::string *text) {
     if (path == "-") {
+        // Read to its end: a second "-" finds nothing more.
         text->assign(inv.in);
+        inv.in = {};
         return true;
     }
     int r = sim::vfs::read_file(path, text);
@@ -156,6 +158,15 @@ const char *regex_message(std::regex_constants::error_type code) {
     }
 }
 
+// A '*' that begins a basic regex (or follows its '^') is a plain '*', as POSIX has it; the
+// library's basic grammar rejects it, so it is escaped here.
+std::string bre_leading_star(const std::string &pattern, bool extended) {
+    size_t at = !pattern.empty() && pattern[0] == '^' ? 1 : 0;
+    if (extended || at >= pattern.size() || pattern[at] != '*')
+        return pattern;
+    return pattern.substr(0, at) + "\\" + pattern.substr(at);
+}
+
 int cmd_grep(Invocation &inv) {
     Args a;
     if (!parse_args(inv, "vciE", 0, false, &a))
@@ -166,14 +177,14 @@ int cmd_grep(Invocation &inv) {
     }
     // A pattern with newlines is one pattern a line, as grep reads them.
     std::vector<std::regex> patterns;
-    auto flags = (has(a, 'E') ? std::regex::extended : std::regex::basic) | std::regex::nosubs;
+    auto flags = has(a, 'E') ? std::regex::extended : std::regex::basic;
     if (has(a, 'i'))
         flags |= std::regex::icase;
     for (std::string_view rest = a.operands[0];;) {
         size_t nl = rest.find('\n');
         std::string one(rest.substr(0, nl));
         try {
-            patterns.emplace_back(one, flags);
+            patterns.emplace_back(bre_leading_star(one, has(a, 'E')), flags);
         } catch (const std::regex_error &e) {
             inv.error("bad regex '" + one + "': " + regex_message(e.code()));
             return 2;

@@ -86,5 +86,91 @@ TEST(ShellLexer, Errors_RedirectionToALineContinuationOnly) {
     EXPECT_EQ(r.commands[0].redirects[0].target.expand(0), "file");
 }
 
+std::vector<Link> links_of(std::string_view in) {
+    LexResult r = lex(in);
+    EXPECT_EQ(r.error, "") << in;
+    std::vector<Link> out;
+    for (const Command &c : r.commands)
+        out.push_back(c.next);
+    return out;
+}
+
+TEST(ShellLexer, Pipes_JoinCommandsWithOrWithoutBlanks) {
+    using L = std::vector<Link>;
+    struct Case {
+        const char *in;
+        Words words;
+        L links;
+    } cases[] = {
+        {"cat /proc/meminfo | grep -E 'MemFree|MemAvailable'",
+         {{"cat", "/proc/meminfo"}, {"grep", "-E", "MemFree|MemAvailable"}},
+         {Link::Pipe, Link::End}},
+        {"a|b|c", {{"a"}, {"b"}, {"c"}}, {Link::Pipe, Link::Pipe, Link::End}},
+        {"a | b; c", {{"a"}, {"b"}, {"c"}}, {Link::Pipe, Link::End, Link::End}},
+        {"a && b || c", {{"a"}, {"b"}, {"c"}}, {Link::And, Link::Or, Link::End}},
+        {"a&&b||c|d", {{"a"}, {"b"}, {"c"}, {"d"}}, {Link::And, Link::Or, Link::Pipe, Link::End}},
+        // Newlines and comments may follow an operator before the next command.
+        {"a |\n  b", {{"a"}, {"b"}}, {Link::Pipe, Link::End}},
+        {"a | # why\n\n b &&\n c", {{"a"}, {"b"}, {"c"}}, {Link::Pipe, Link::And, Link::End}},
+        {"a |\\\n b", {{"a"}, {"b"}}, {Link::Pipe, Link::End}},
+        // Quoted or escaped, the operators are text; a lone '&' is text too.
+        {"echo 'x|y' \"a||b\" c\\|d e\\&\\&f",
+         {{"echo", "x|y", "a||b", "c|d", "e&&f"}},
+         {Link::End}},
+        {"echo a&b &", {{"echo", "a&b", "&"}}, {Link::End}},
+        {"echo a#b|c", {{"echo", "a#b"}, {"c"}}, {Link::Pipe, Link::End}},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(words_of(c.in), c.words) << c.in;
+        EXPECT_EQ(links_of(c.in), c.links) << c.in;
+    }
+}
+
+TEST(ShellLexer, Pipes_RedirectionsStayWithTheirCommand) {
+    LexResult r = lex("echo a > /proc/x | cat >> /proc/y\ncat >|/proc/z");
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(r.commands.size(), 3u);
+    ASSERT_EQ(r.commands[0].redirects.size(), 1u);
+    EXPECT_EQ(r.commands[0].redirects[0].target.expand(0), "/proc/x");
+    EXPECT_EQ(r.commands[0].next, Link::Pipe);
+    ASSERT_EQ(r.commands[1].redirects.size(), 1u);
+    EXPECT_TRUE(r.commands[1].redirects[0].append);
+    EXPECT_EQ(r.commands[1].redirects[0].target.expand(0), "/proc/y");
+    // ">|" is '>' (noclobber is never on).
+    ASSERT_EQ(r.commands[2].redirects.size(), 1u);
+    EXPECT_FALSE(r.commands[2].redirects[0].append);
+    EXPECT_EQ(r.commands[2].redirects[0].target.expand(0), "/proc/z");
+    EXPECT_EQ(r.commands[2].line, 2);
+    EXPECT_EQ(lex("a |\n\nb").commands.at(1).line, 3);
+}
+
+TEST(ShellLexer, Pipes_MisplacedOperatorsAreSyntaxErrors) {
+    struct Case {
+        const char *in;
+        const char *error;
+        bool incomplete;
+    } cases[] = {
+        {"| a", "syntax error: '|' unexpected", false},
+        {"a | | b", "syntax error: '|' unexpected", false},
+        {"a ; | b", "syntax error: '|' unexpected", false},
+        {"a\n&& b", "syntax error: '&&' unexpected", false},
+        {"a || ; b", "syntax error: ';' unexpected", false},
+        {"a |\n;", "syntax error: ';' unexpected", false},
+        {"echo > | b", "syntax error: redirection without a file", false},
+        // An operator at the end wants the next line, as an interactive shell asks for it.
+        {"a |", "syntax error: unexpected end of input after |", true},
+        {"a | # more to come\n", "syntax error: unexpected end of input after |", true},
+        {"a &&", "syntax error: unexpected end of input after &&", true},
+        {"a ||\n\n", "syntax error: unexpected end of input after ||", true},
+        {"a | \\\n", "syntax error: unexpected end of input after |", true},
+    };
+    for (const Case &c : cases) {
+        LexResult r = lex(c.in);
+        EXPECT_EQ(r.error, c.error) << c.in;
+        EXPECT_EQ(r.incomplete, c.incomplete) << c.in;
+        EXPECT_TRUE(r.commands.empty()) << c.in;
+    }
+}
+
 }  // namespace
 }  // namespace phonesim
