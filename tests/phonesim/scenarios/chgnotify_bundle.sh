@@ -2,6 +2,7 @@
 dmesg -C
 hw uevent-bundle 0 1 55 3
 echo "status $?"
-# The uevent itself shows with `uevents` (not listed here: it begins with every device's boot
-# uevents, which change whenever the phone gains a device).
+# The uevent itself, the last one sent since boot (its sequence number depends on how many
+# devices the boot announced).
+uevents | tail -n 15 | grep -v SEQNUM=
 dmesg

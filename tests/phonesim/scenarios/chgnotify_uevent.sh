@@ -8,6 +8,7 @@ hw uevent 0 42
 hw uevent 10 1
 # The longest string there is, sent whole.
 hw uevent 8 -2147483648
-# The uevent itself shows with `uevents` (not listed here: it begins with every device's boot
-# uevents, which change whenever the phone gains a device).
+# The uevents as user space sees them: their values, in the order sent (the boot's uevents
+# carry none).
+uevents | grep -E 'POWER_SUPPLY_|CHG_UEVENT'
 dmesg

@@ -11,7 +11,7 @@ proc anon demo_app 2560
 cat /dev/memcg/demo/memory.usage_in_bytes
 proc map demo_app /data/demo/lib.so 256
 file read /data/demo/log.txt 100
-cat /proc/meminfo
+cat /proc/meminfo | grep -E '^(MemFree|Cached|AnonPages|Mapped):'
 cat /dev/memcg/demo/memory.stat
 vm page 0
 vm file /data/demo/lib.so 0
@@ -19,7 +19,7 @@ vm file /data/demo/lib.so 0
 vm file /system/framework/framework.jar 0
 # The process exits: its heap goes, the page cache of its file stays, charged to the group.
 proc stop demo_app
-cat /proc/meminfo
+cat /proc/meminfo | grep -E '^(MemFree|Cached|AnonPages|Mapped):'
 cat /dev/memcg/demo/memory.usage_in_bytes
 rmdir /dev/memcg/demo
 proc anon nobody 1

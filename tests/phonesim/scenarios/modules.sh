@@ -11,7 +11,8 @@ fault kmalloc next 1 module modtest
 fault
 insmod modtest
 echo "status $?"
-ls /sys/module
+ls /sys/module | grep modtest
+echo "status $?"
 fault clear
 # The module's directory holds what its init hung under THIS_MODULE.
 insmod modtest

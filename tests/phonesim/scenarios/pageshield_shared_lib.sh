@@ -40,25 +40,25 @@ proc map demo18 /data/app/demo/lib.so 64
 proc start demo19
 proc map demo19 /data/app/demo/lib.so 64
 vm file /data/app/demo/lib.so 0
-cat /proc/zo_mapped_protect_show
+cat /proc/zo_mapped_protect_show | grep -E 'setup|file_mapped_pages:'
 # The 20th mapping crosses the threshold: 64 more file pages, running and fresh alike.
 proc start demo20
 proc map demo20 /data/app/demo/lib.so 64
 vm file /data/app/demo/lib.so 0
-cat /proc/zo_mapped_protect_show
+cat /proc/zo_mapped_protect_show | grep -E 'setup|file_mapped_pages:'
 proc start demo21
 proc map demo21 /data/app/demo/lib.so 64
-cat /proc/zo_mapped_protect_show
+cat /proc/zo_mapped_protect_show | grep -E 'setup|file_mapped_pages:'
 # Two apps exit: back below the threshold.
 proc stop demo21
 proc stop demo20
 vm file /data/app/demo/lib.so 0
-cat /proc/zo_mapped_protect_show
+cat /proc/zo_mapped_protect_show | grep -E 'setup|file_mapped_pages:'
 # With the switch off the running counts stand still, and what they miss stays missed.
 echo 0 > /sys/module/pageshield/mapped_protect/zo_mapped_protect/enabled
 proc start demo20
 proc map demo20 /data/app/demo/lib.so 64
-cat /proc/zo_mapped_protect_show
+cat /proc/zo_mapped_protect_show | grep -E 'setup|file_mapped_pages:'
 echo 1 > /sys/module/pageshield/mapped_protect/zo_mapped_protect/enabled
 proc stop demo20
-cat /proc/zo_mapped_protect_show
+cat /proc/zo_mapped_protect_show | grep -E 'setup|file_mapped_pages:'

@@ -4,17 +4,17 @@
 dmesg -C
 ls -l /proc/global_reclaim
 cat /proc/global_reclaim
-cat /proc/meminfo
+cat /proc/meminfo | grep -E '^(MemFree|Cached|AnonPages):'
 # 512 pages of anonymous memory only: AnonPages goes down, Cached stays.
 as zomd@2.0-servic echo 20000512 > /proc/global_reclaim
 cat /proc/global_reclaim
 echo
-cat /proc/meminfo
+cat /proc/meminfo | grep -E '^(MemFree|Cached|AnonPages):'
 # 100 pages of file memory only: Cached goes down, AnonPages stays.
 echo 30000100 > /proc/global_reclaim
 cat /proc/global_reclaim
 echo
-cat /proc/meminfo
+cat /proc/meminfo | grep -E '^(MemFree|Cached|AnonPages):'
 # The wakeup source held during each pass, relaxed after it.
 ls /sys/class/wakeup
 cat /sys/class/wakeup/wakeup0/name /sys/class/wakeup/wakeup0/event_count
