@@ -93,6 +93,10 @@ TEST(LineEditor, PhonesimOnATerminalEditsRecallsAndCompletes) {
     got = read_until(fd, &buf, prompt);
     EXPECT_NE(got.find("edited\r\n"), std::string::npos) << got;
     EXPECT_EQ(got.find("sh: x: inaccessible"), std::string::npos) << got;
+    // Completion looks in the phone's trees only: the host's /tmp is not offered.
+    type("ls /tm\t\r");
+    got = read_until(fd, &buf, prompt);
+    EXPECT_NE(got.find("ls: /tm: No such file or directory"), std::string::npos) << got;
     // A pipe at the end of a line asks for the rest.
     type("echo continued |\r");
     EXPECT_NE(read_until(fd, &buf, "> ").find("> "), std::string::npos);
