@@ -168,8 +168,7 @@ int main(int argc, char **argv) {
 
     FdOutput out(1), err_out(2);
     phonesim::Shell shell(out, err_out);
-    int status =
-        (have_commands || !script.empty()) ? shell.run(commands) : run_interactive(shell);
+    int status = (have_commands || !script.empty()) ? shell.run(commands) : run_interactive(shell);
     if (realtime)
         sim::realtime_stop();
     sim::kernel_shutdown();

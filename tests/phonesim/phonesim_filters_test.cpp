@@ -238,6 +238,8 @@ TEST(ShellFilters, WcCounts) {
         {"echo a | wc -l /proc/meminfo - /proc/nothing",
          {col7(lines) + " /proc/meminfo\n      1 -\n" + col7(lines + 1) + " total\n",
           "wc: /proc/nothing: No such file or directory\n", 1}},
+        // Standard input twice: the second finds it read to its end.
+        {"echo abc | wc -l - -", {"      1 -\n      0 -\n      1 total\n", "", 0}},
         {"wc -x", {"", "wc: Unknown option 'x'\n", 1}},
     });
 }
