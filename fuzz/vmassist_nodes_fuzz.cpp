@@ -1,7 +1,8 @@
 // vmassist's writable nodes: each record of an input is one write() to one node, as a memory
-// service would make it, followed by a read of every node the module has. A crash, a sanitizer
-// report, a kernel warning or a write result that is neither the byte count nor an errno is a
-// finding.
+// service would make it, followed by a read of the module's status nodes; the two record logs
+// (2048 lines each once full) are read once, after the input's last write. A crash, a sanitizer
+// report, a kernel warning, a failed read or a write result that is neither the byte count nor
+// an errno is a finding.
 //
 // Input: records of one selector byte and the bytes up to the next newline. The selector's low
 // five bits pick the node (modulo their number); with bit 5 clear ('A'..) the write ends with
@@ -13,6 +14,7 @@
 #include "simkernel/kernel/task.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -36,9 +38,9 @@ const char *const kWritable[] = {
 };
 constexpr size_t kNodes = sizeof(kWritable) / sizeof(kWritable[0]);
 
-const char *const kReadable[] = {
-    "/proc/perflock_records",
-    "/proc/zomdlog",
+const char *const kLogs[] = {"/proc/perflock_records", "/proc/zomdlog"};
+
+const char *const kStatus[] = {
     "/proc/global_reclaim",
     "/proc/kswapd_pid",
     "/proc/kdamond_cpuset",
@@ -47,6 +49,19 @@ const char *const kReadable[] = {
     "/sys/module/vmassist/zomd/zomdtrigger",
     "/sys/module/vmassist/zomd/zomdnotifier",
 };
+
+// Every node is readable by root, whatever was written before.
+void read_all(const char *const *nodes, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        std::string out;
+        int rr = sim::vfs::read_file(nodes[i], &out);
+        if (rr < 0) {
+            char msg[160];
+            std::snprintf(msg, sizeof(msg), "read of %s failed with %d", nodes[i], rr);
+            fuzz::finding(msg);
+        }
+    }
+}
 
 }  // namespace
 
@@ -75,17 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                           path, ret);
             fuzz::finding(msg);
         }
-        for (const char *node : kReadable) {
-            std::string out;
-            // Every node is readable by root, whatever was written before.
-            int rr = sim::vfs::read_file(node, &out);
-            if (rr < 0) {
-                char msg[160];
-                std::snprintf(msg, sizeof(msg), "read of %s failed with %d", node, rr);
-                fuzz::finding(msg);
-            }
-        }
+        read_all(kStatus, std::size(kStatus));
         fuzz::check_kernel_quiet(mark, path);
     }
+    read_all(kLogs, std::size(kLogs));
+    fuzz::check_kernel_quiet(mark, "the record logs");
     return 0;
 }

@@ -124,7 +124,7 @@ void finding(std::string_view what) {
 std::vector<Record> split_records(const uint8_t *data, size_t size) {
     std::vector<Record> out;
     size_t i = 0;
-    while (i < size) {
+    while (i < size && out.size() < kMaxRecords) {
         uint8_t sel = data[i++];
         size_t start = i;
         while (i < size && data[i] != '\n')

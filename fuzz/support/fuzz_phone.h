@@ -28,7 +28,9 @@ void check_kernel_quiet(uint64_t mark, std::string_view what);
 [[noreturn]] void finding(std::string_view what);
 
 // Splits an input into records: each record is one byte (a selector) and the bytes up to the
-// next '\n' or the end. Empty inputs give no record.
+// next '\n' or the end. Empty inputs give no record. Only the first kMaxRecords count, so that
+// one input's cost stays bounded and a slow input is a finding of one write, not of hundreds.
+constexpr size_t kMaxRecords = 16;
 struct Record {
     uint8_t selector;
     std::string_view data;
