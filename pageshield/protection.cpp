@@ -26,10 +26,13 @@ void page_should_be_protect(void *, struct page *page, bool *should_protect) {
 }
 
 // The kernel holds the vector's LRU lock around this call, so the lists stand still; the
-// module's lock only keeps two walks from adding at once. The kind is the list's, and a
-// compound page counts once per widely mapped sub-page.
+// module's lock only keeps two walks from adding at once. The LRU lock is held with interrupts
+// off, so the walk restores the interrupt state it found instead of turning them on under it.
+// The kind is the list's, and a compound page counts once per widely mapped sub-page.
 void do_traversal_lruvec(void *, struct lruvec *lruvec) {
-    spin_lock_irq(&traversal_lock);
+    unsigned long flags;
+
+    spin_lock_irqsave(&traversal_lock, flags);
     for (int lru = LRU_INACTIVE_ANON; lru <= LRU_ACTIVE_FILE; lru++) {
         atomic64_t *target = &nr_mapped_multiple_debug[is_file_lru((enum lru_list)lru)];
         struct list_head *head = &lruvec->lists[lru];
@@ -45,5 +48,5 @@ void do_traversal_lruvec(void *, struct lruvec *lruvec) {
             }
         }
     }
-    spin_unlock_irq(&traversal_lock);
+    spin_unlock_irqrestore(&traversal_lock, flags);
 }

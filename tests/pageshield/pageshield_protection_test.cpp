@@ -5,7 +5,10 @@
 
 #include "tests/mm/mm_test_util.h"
 
+#include <platform/irqflags.h>
+#include <platform/list.h>
 #include <platform/memcontrol.h>
+#include <platform/spinlock.h>
 #include <platform/swap.h>
 
 namespace pageshield_test {
@@ -96,6 +99,86 @@ TEST_F(PageshieldProtectionTest, ShouldProtect_MemAvailableAtThresholdPasses) {
     ASSERT_EQ(si_mem_available(), thres - 1);
     EXPECT_FALSE(protect(p[0]));
     sim::task_exit(hog);
+}
+
+// An LRU vector of the test's own, handed to the walk from inside the report's walk of the
+// system: what the walk adds for it shows in the report's fresh counts.
+struct SyntheticLruvec {
+    struct lruvec v = {};
+    SyntheticLruvec() {
+        for (auto &l : v.lists)
+            INIT_LIST_HEAD(&l);
+        spin_lock_init(&v.lru_lock);
+    }
+    void add(struct page *page, enum lru_list lru) { list_add_tail(&page->lru, &v.lists[lru]); }
+};
+
+struct lruvec *extra_lruvec;
+
+void walk_extra_too(void *, struct lruvec *) {
+    if (struct lruvec *v = std::exchange(extra_lruvec, nullptr))
+        trace_android_vh_do_traversal_lruvec(v);
+}
+
+class PageshieldWalkTest : public PageshieldTest {
+  protected:
+    void SetUp() override {
+        PageshieldTest::SetUp();
+        ASSERT_EQ(register_trace_android_vh_do_traversal_lruvec(walk_extra_too, nullptr), 0);
+    }
+    void TearDown() override {
+        unregister_trace_android_vh_do_traversal_lruvec(walk_extra_too, nullptr);
+        tracepoint_synchronize_unregister();
+        PageshieldTest::TearDown();
+    }
+    // The fresh counts the walk adds for v: a report with v walked too, less one without.
+    std::pair<long, long> walked(SyntheticLruvec &v) {
+        Report without = report();
+        extra_lruvec = &v.v;
+        Report with = report();
+        EXPECT_EQ(extra_lruvec, nullptr);
+        return {with.cur_anon() - without.cur_anon(), with.cur_file() - without.cur_file()};
+    }
+};
+
+// The list decides the kind, list 4 is never walked, and a compound head counts each widely
+// mapped sub-page, itself included.
+TEST_F(PageshieldWalkTest, Walk_CountsByListAndSubPage) {
+    SyntheticLruvec v;
+    SyntheticPages file_on_anon(1, LRU, 20), anon_on_file(1, LRU | ANON, 25), below(1, LRU, 19),
+        unevictable(1, LRU, 40), thp(4, LRU, 20), cold_thp(4, LRU, 3);
+    v.add(file_on_anon[0], LRU_INACTIVE_ANON);
+    v.add(anon_on_file[0], LRU_ACTIVE_FILE);
+    v.add(below[0], LRU_ACTIVE_ANON);
+    v.add(unevictable[0], LRU_UNEVICTABLE);
+    for (SyntheticPages *c : {&thp, &cold_thp}) {
+        (*c)[0]->flags |= 1UL << PG_head;
+        for (int i = 1; i < 4; i++)
+            (*c)[i]->compound_head = (unsigned long)(*c)[0] | 1;
+        (*c)[1]->compound_nr = 4;
+    }
+    // Every sub-page's own counter, as a compound mapping leaves it.
+    v.add(thp[0], LRU_INACTIVE_FILE);
+    v.add(cold_thp[0], LRU_ACTIVE_FILE);
+    EXPECT_EQ(walked(v), std::make_pair(1L, 5L));
+    ASSERT_EQ(set_tunable("mapcount_protect_thres", "3"), 1);
+    EXPECT_EQ(walked(v), std::make_pair(2L, 9L));
+}
+
+// The kernel may call the walk with interrupts already off (it holds the LRU lock as 5.10
+// does): the walk leaves them off.
+TEST_F(PageshieldWalkTest, Walk_KeepsInterruptsOffWhenCalledWithThemOff) {
+    SyntheticLruvec v;
+    SyntheticPages p(1, LRU, 20);
+    v.add(p[0], LRU_INACTIVE_FILE);
+    unsigned long flags;
+    local_irq_save(flags);
+    trace_android_vh_do_traversal_lruvec(&v.v);
+    bool still_off = irqs_disabled();
+    local_irq_restore(flags);
+    EXPECT_TRUE(still_off);
+    for (const auto &line : log())
+        EXPECT_EQ(line.find("interrupts enabled"), std::string::npos) << line;
 }
 
 // A group with a library its 25 processes map, and page cache nobody maps.

@@ -35,13 +35,24 @@ TEST_F(VmassistKthreadControlsTest, KcompactdPidShow_GivesKcompactd0WithoutNewli
     EXPECT_EQ(read("/proc/kcompactd_pid"), std::to_string(k->pid));
 }
 
-// A user task named like the daemon has user memory, and comes earlier in the task list
-// only if it were created first; either way it is never reported.
-TEST_F(VmassistKthreadControlsTest, KswapdPidShow_IgnoresUserTaskOfThatName) {
-    auto *k = sim::task_find_by_comm("kswapd0");
-    auto *fake = user_task("kswapd0");
-    ASSERT_NE(fake->pid, k->pid);
-    EXPECT_EQ(read("/proc/kswapd_pid"), std::to_string(k->pid));
+// init, first on the task list, renames itself like each daemon: it has user memory, so it is
+// never reported.
+TEST_F(VmassistKthreadControlsTest, PidNodes_IgnoreUserTaskOfThatName) {
+    struct task_struct *init = sim::task_find_by_comm("init");
+    ASSERT_NE(init, nullptr);
+    ASSERT_EQ(init->pid, 1);
+    const struct {
+        const char *comm;
+        const char *node;
+    } daemons[] = {{"kswapd0", "/proc/kswapd_pid"}, {"kcompactd0", "/proc/kcompactd_pid"}};
+    for (const auto &d : daemons) {
+        SCOPED_TRACE(d.comm);
+        auto *k = sim::task_find_by_comm(d.comm);
+        ASSERT_NE(k, nullptr);
+        set_task_comm(init, d.comm);
+        EXPECT_EQ(read(d.node), std::to_string(k->pid));
+        set_task_comm(init, "init");
+    }
 }
 
 TEST_F(VmassistKthreadControlsTest, PidNodes_RefuseWrites) {

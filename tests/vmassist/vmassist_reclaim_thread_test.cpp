@@ -9,8 +9,10 @@
 #include <mutex>
 #include <thread>
 
+#include <platform/jiffies.h>
 #include <platform/pm_wakeup.h>
 #include <platform/sched.h>
+#include <platform/trace/events/vmscan.h>
 #include <platform/trace/hooks/vmscan.h>
 
 namespace vmassist_test {
@@ -23,11 +25,14 @@ struct HookCall {
     int kernel;
     int balance;
     bool ws_active;
+    unsigned long ws_timeout;  // jiffies until the wakeup event ends by itself
     std::string cpus;
 };
 
 std::mutex calls_lock;
 std::vector<HookCall> calls;
+// What each reclaim call of the thread returned.
+std::vector<unsigned long> reclaim_calls;
 std::function<void()> in_pass;  // run once, inside the first hook call in the reclaim thread
 thread_local int kernel_choice;
 
@@ -43,6 +48,7 @@ void record_probe(void *, char *scan_balance) {
     {
         std::lock_guard<std::mutex> g(calls_lock);
         calls.push_back({current->comm, kernel_choice, *scan_balance, ws && ws->active,
+                         ws ? ws->timer_expires - (unsigned long)get_jiffies_64() : 0,
                          sim::cpumask_list(current->cpus_mask)});
         f.swap(in_pass);
     }
@@ -50,16 +56,46 @@ void record_probe(void *, char *scan_balance) {
         f();
 }
 
+void reclaim_end_probe(void *, unsigned long nr_reclaimed) {
+    if (std::string(current->comm) != "g_reclaim_threa")
+        return;
+    std::lock_guard<std::mutex> g(calls_lock);
+    reclaim_calls.push_back(nr_reclaimed);
+}
+
 class VmassistReclaimThreadTest : public VmassistScanProbeTest {
   protected:
     VmassistReclaimThreadTest() : VmassistScanProbeTest(kernel_probe, record_probe) {}
     void SetUp() override {
         calls.clear();
+        reclaim_calls.clear();
         VmassistScanProbeTest::SetUp();
+        ASSERT_EQ(register_trace_mm_vmscan_memcg_reclaim_end(reclaim_end_probe, nullptr), 0);
     }
     void TearDown() override {
+        unregister_trace_mm_vmscan_memcg_reclaim_end(reclaim_end_probe, nullptr);
         VmassistScanProbeTest::TearDown();
         in_pass = nullptr;
+    }
+    // One pass for n pages: calls go on while the total is short of n, eleven at most, a call
+    // that frees nothing included; the status counts the first ten.
+    void expect_one_pass_for(unsigned long n) {
+        ASSERT_FALSE(reclaim_calls.empty());
+        ASSERT_LE(reclaim_calls.size(), 11u);
+        unsigned long total = 0;
+        for (size_t i = 0; i + 1 < reclaim_calls.size(); i++) {
+            total += reclaim_calls[i];
+            EXPECT_LT(total, n) << "call " << i + 2 << " made after the request was met";
+        }
+        if (reclaim_calls.size() < 11)
+            total += reclaim_calls.back();
+        if (reclaim_calls.size() < 11) {
+            EXPECT_GE(total, n) << "the pass ended early";
+        }
+        EXPECT_EQ(status_pages(), long(total));
+        EXPECT_EQ(log_count("vmassist g_recliam_func reclaimed: " + std::to_string(total * 4) +
+                            " kbytes"),
+                  1);
     }
     // Writes a request and waits for the thread to finish its passes.
     long request(const std::string &text) {
@@ -98,7 +134,7 @@ TEST_F(VmassistReclaimThreadTest, Init_ProbeRegistrationFailsPassesUseTheKernels
     ASSERT_FALSE(calls.empty());
     for (const auto &c : calls)
         EXPECT_EQ(c.balance, c.kernel);
-    EXPECT_GE(status_pages(), 0);
+    expect_one_pass_for(512);
     simtest::expect_clean_unload("vmassist");
 }
 
@@ -112,17 +148,14 @@ TEST_F(VmassistReclaimThreadTest, Request_AnonOnlyReclaimsAnonInThreadHoldingWak
     std::string dir = "/sys/class/wakeup/wakeup" + std::to_string(ws->id) + "/";
     long anon0 = anon(), file0 = file();
     EXPECT_EQ(request("20000512"), 8);
-    long pages = status_pages();
-    EXPECT_GE(pages, 512);
+    expect_one_pass_for(512);
     EXPECT_LT(anon(), anon0);
     EXPECT_EQ(file(), file0);
-    EXPECT_EQ(
-        log_count("vmassist g_recliam_func reclaimed: " + std::to_string(pages * 4) + " kbytes"),
-        1);
     ASSERT_FALSE(calls.empty());
     for (const auto &c : calls) {
         EXPECT_EQ(c.balance, 2);
         EXPECT_TRUE(c.ws_active);
+        EXPECT_EQ(c.ws_timeout, msecs_to_jiffies(30000));
         EXPECT_EQ(c.cpus, "0-1,5-6");
     }
     // Relaxed after the pass, long before its 30-second limit.
@@ -140,11 +173,20 @@ TEST_F(VmassistReclaimThreadTest, Request_FileOnlyReclaimsFile) {
     }
     long anon0 = anon(), file0 = file();
     EXPECT_EQ(request("30000100"), 8);
-    EXPECT_GE(status_pages(), 100);
+    expect_one_pass_for(100);
     EXPECT_EQ(anon(), anon0);
     EXPECT_LT(file(), file0);
     for (const auto &c : calls)
         EXPECT_EQ(c.balance, 3);
+}
+
+// More file pages than the phone holds: once the cache is gone calls free nothing, which does
+// not end the pass; it ends after eleven calls, and the status counts the first ten.
+TEST_F(VmassistReclaimThreadTest, Request_NeverMetEndsAfterElevenCalls) {
+    EXPECT_EQ(request("39999999"), 8);
+    ASSERT_EQ(reclaim_calls.size(), 11u);
+    EXPECT_EQ(reclaim_calls.back(), 0u);
+    expect_one_pass_for(9999999);
 }
 
 TEST_F(VmassistReclaimThreadTest, Request_ZeroIsNoRequest) {
@@ -161,20 +203,32 @@ TEST_F(VmassistReclaimThreadTest, Request_TypeWithZeroPagesRunsEmptyPass) {
     EXPECT_TRUE(calls.empty());
 }
 
-// Only the low 32 bits are kept: 2^32 + 20000000 is a request for 0 anonymous pages.
-TEST_F(VmassistReclaimThreadTest, Request_KeepsLow32Bits) {
-    EXPECT_EQ(request("4314967296"), 10);
-    EXPECT_EQ(read("/proc/global_reclaim"), "reclaim 0 pages");
-    EXPECT_TRUE(calls.empty());
+// Only the low 32 bits are kept, as a signed number widened with its sign: 2^32 + 20000000 is
+// a request for 0 anonymous pages, and 2^32 - 9551616 is stored as -9551616, which widens to
+// 2^64 - 9551616, a multiple of ten million: 0 pages too.
+TEST_F(VmassistReclaimThreadTest, Request_KeepsLow32BitsWidenedWithSign) {
+    for (const char *text : {"4314967296", "4285415680"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(request(text), 10);
+        EXPECT_EQ(read("/proc/global_reclaim"), "reclaim 0 pages");
+        EXPECT_TRUE(calls.empty());
+        EXPECT_TRUE(reclaim_calls.empty());
+    }
 }
 
 // Without a scan type (T of 0, or 4), the kernel's own balance stands.
 TEST_F(VmassistReclaimThreadTest, Request_OtherTypesLeaveKernelBalance) {
-    for (const char *text : {"12", "45000010"}) {
-        SCOPED_TRACE(text);
+    const struct {
+        const char *text;
+        unsigned long pages;
+    } cases[] = {{"12", 12}, {"40000010", 10}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
         calls.clear();
-        EXPECT_EQ(request(text), long(strlen(text)));
-        EXPECT_GE(status_pages(), 1);
+        reclaim_calls.clear();
+        mark_log();
+        EXPECT_EQ(request(c.text), long(strlen(c.text)));
+        expect_one_pass_for(c.pages);
         ASSERT_FALSE(calls.empty());
         for (const auto &c : calls)
             EXPECT_EQ(c.balance, c.kernel);
@@ -254,17 +308,21 @@ TEST_F(VmassistReclaimThreadTest, StrayWakeup_RacingRequestsEachGetTheirPass) {
 TEST_F(VmassistReclaimThreadTest, Probe_AppliesOnlyToListedTasksNotKswapd) {
     struct Case {
         const char *comm;
+        bool kswapd;
         bool forced;
     };
+    // A kswapd thread is known by its flag, whatever its name.
     const Case cases[] = {
-        {"sh", true},       {"zomd@2.0-servic", true}, {"zomd", true}, {"com.whatsapp", false},
-        {"kswapd0", false},
+        {"sh", false, true},     {"zomd@2.0-servic", false, true}, {"zomd", false, true},
+        {"shell", false, false}, {"com.whatsapp", false, false},   {"sh", true, false},
     };
     std::vector<std::pair<std::string, int>> seen;
     std::vector<struct task_struct *> tasks;
-    for (const auto &c : cases)
-        tasks.push_back(std::string(c.comm) == "kswapd0" ? sim::task_find_by_comm("kswapd0")
-                                                         : sim::task_create_user(c.comm));
+    for (const auto &c : cases) {
+        tasks.push_back(sim::task_create_user(c.comm));
+        if (c.kswapd)
+            tasks.back()->flags |= PF_KSWAPD;
+    }
     in_pass = [&] {
         for (auto *t : tasks) {
             sim::TaskScope as(t);
@@ -276,14 +334,19 @@ TEST_F(VmassistReclaimThreadTest, Probe_AppliesOnlyToListedTasksNotKswapd) {
     EXPECT_EQ(request("20000064"), 8);
     ASSERT_EQ(seen.size(), std::size(cases));
     for (size_t i = 0; i < std::size(cases); i++)
-        EXPECT_EQ(seen[i].second, cases[i].forced ? 2 : 1) << cases[i].comm;
-    for (auto *t : tasks)
-        if (std::string(t->comm) != "kswapd0")
-            sim::task_exit(t);
+        EXPECT_EQ(seen[i].second, cases[i].forced ? 2 : 1) << i << " " << cases[i].comm;
+    for (auto *t : tasks) {
+        t->flags &= ~PF_KSWAPD;
+        sim::task_exit(t);
+    }
 }
 
+// Before any pass and after one, a shell's reclaim keeps the kernel's balance.
 TEST_F(VmassistReclaimThreadTest, Probe_OutsideReclaimLeavesBalance) {
     char balance = 1;
+    trace_android_vh_tune_scan_type(&balance);
+    EXPECT_EQ(balance, 1);
+    EXPECT_EQ(request("20000016"), 8);
     trace_android_vh_tune_scan_type(&balance);
     EXPECT_EQ(balance, 1);
 }
