@@ -66,10 +66,11 @@ TEST_F(PageshieldAccountingTest, UpdatePageMapcount_Table) {
     }
 }
 
-// The head's flags decide: a tail page of a listed compound page counts by its own mapcount.
+// The head's flags decide, kind included: a tail page of a listed anonymous compound page
+// counts by its own mapcount, as anonymous.
 TEST_F(PageshieldAccountingTest, UpdatePageMapcount_TailJudgedByHeadFlags) {
     SyntheticPages p(4);
-    p[0]->flags = (1UL << PG_head) | LRU;
+    p[0]->flags = (1UL << PG_head) | LRU | ANON;
     for (int i = 1; i < 4; i++)
         p[i]->compound_head = (unsigned long)p[0] | 1;
     p[1]->compound_nr = 4;
@@ -77,7 +78,34 @@ TEST_F(PageshieldAccountingTest, UpdatePageMapcount_TailJudgedByHeadFlags) {
     bool success = false;
     trace_android_vh_update_page_mapcount(p[2], true, false, nullptr, &success);
     EXPECT_TRUE(success);
-    EXPECT_EQ(file_delta(), 1);
+    EXPECT_EQ(anon_delta(), 1);
+    EXPECT_EQ(file_delta(), 0);
+}
+
+// An anonymous compound page mapped whole 25 times: its mapcount is the kernel's
+// __page_mapcount, which adds the compound mappings to the sub-page's own.
+TEST_F(PageshieldAccountingTest, LruProbes_AnonCompoundCountsItsWholeMappings) {
+    SyntheticPages p(4);
+    p[0]->flags = (1UL << PG_head) | ANON;
+    p[0]->mapping = (struct address_space *)PAGE_MAPPING_ANON;
+    for (int i = 1; i < 4; i++)
+        p[i]->compound_head = (unsigned long)p[0] | 1;
+    p[1]->compound_nr = 4;
+    atomic_set(&p[1]->compound_mapcount, 24);
+    ASSERT_EQ(page_mapcount(p[0]), 25);
+    trace_android_vh_add_page_to_lrulist(p[0], true, LRU_ACTIVE_ANON);
+    EXPECT_EQ(anon_delta(), 1);
+    trace_android_vh_del_page_from_lrulist(p[0], true, LRU_ACTIVE_ANON);
+    EXPECT_EQ(anon_delta(), 0);
+}
+
+// The threshold is unsigned: at 4294967295 no mapcount reaches it.
+TEST_F(PageshieldAccountingTest, LruProbes_ThresholdComparedUnsigned) {
+    ASSERT_EQ(set_tunable("mapcount_protect_thres", "4294967295"), 10);
+    SyntheticPages p(1, 0, 25);
+    trace_android_vh_add_page_to_lrulist(p[0], false, LRU_ACTIVE_FILE);
+    EXPECT_EQ(file_delta(), 0);
+    EXPECT_EQ(report().cur_file(), 0);
 }
 
 TEST_F(PageshieldAccountingTest, UpdatePageMapcount_SwitchOffStillUpdatesCounter) {

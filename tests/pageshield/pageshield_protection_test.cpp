@@ -44,6 +44,12 @@ TEST_F(PageshieldProtectionTest, ShouldProtect_DecisionTable) {
         SyntheticPages p(1, c.flags, c.mapcount);
         EXPECT_EQ(protect(p[0]), c.expect) << c.desc;
     }
+    // A tail page is judged by its head's flag.
+    SyntheticPages thp(2, LRU, 30);
+    thp[0]->flags |= (1UL << PG_head) | (1UL << PG_unevictable);
+    thp[1]->compound_head = (unsigned long)thp[0] | 1;
+    thp[1]->compound_nr = 2;
+    EXPECT_FALSE(protect(thp[1]));
     ASSERT_EQ(set_tunable("enabled", "0"), 1);
     SyntheticPages p(1, LRU, 40);
     EXPECT_FALSE(protect(p[0]));
