@@ -121,6 +121,18 @@ static __always_inline void __rcu_sched_exit(struct rcu_sched_token t) {
     if (unlikely(__atomic_load_n(&sim_rcu_gp_waiters, __ATOMIC_SEQ_CST)))
         __rcu_read_unlock_special(t.r);
 }
+
+// A call made inside the section returned with sections of its own still open.
+static __always_inline bool __rcu_sched_leaked(struct rcu_sched_token t) {
+    return (t.r->state & RCU_NEST_MASK) > (t.state & RCU_NEST_MASK) + 1;
+}
+
+// Closes what such a call left open, as the kernel puts back the preempt count a timer
+// function leaked, so the thread's own exit still ends the section and grace periods go on.
+static __always_inline void __rcu_sched_unleak(struct rcu_sched_token t) {
+    __atomic_store_n(&t.r->state, (t.r->state & ~RCU_NEST_MASK) | ((t.state & RCU_NEST_MASK) + 1),
+                     __ATOMIC_RELAXED);
+}
 #define __rcu_sched_token struct rcu_sched_token
 #else
 static __always_inline void rcu_read_lock(void) {
@@ -133,6 +145,8 @@ static __always_inline void rcu_read_unlock(void) {
 #define __rcu_sched_token int
 #define __rcu_sched_enter() (__rcu_read_lock(), 0)
 #define __rcu_sched_exit(token) ((void)(token), __rcu_read_unlock())
+#define __rcu_sched_leaked(token) ((void)(token), false)
+#define __rcu_sched_unleak(token) ((void)(token))
 #endif
 
 // Since 5.0 one grace period covers the sched and bh flavours too.

@@ -30,6 +30,8 @@ int tracepoint_probe_unregister(struct tracepoint *tp, void *probe, void *data);
 // Kernel-side check: a probe returned with interrupts enabled that were disabled when it was
 // called.
 void __tracepoint_irq_warn(struct tracepoint *tp, void *probe);
+// Kernel-side check: a probe returned inside an RCU read-side section it entered.
+void __tracepoint_rcu_warn(struct tracepoint *tp, void *probe);
 }
 
 // Returns once every probe call that was running when it was called has returned.
@@ -53,6 +55,10 @@ static inline void tracepoint_synchronize_unregister(void) {
                 ((void (*)(void *, proto))__f->func)(__f->data, args);                          \
                 if (__irqs_off && !irqs_disabled())                                             \
                     __tracepoint_irq_warn(&__tracepoint_##name, __f->func);                     \
+                if (unlikely(__rcu_sched_leaked(__rcu_tok))) {                                  \
+                    __tracepoint_rcu_warn(&__tracepoint_##name, __f->func);                     \
+                    __rcu_sched_unleak(__rcu_tok);                                              \
+                }                                                                               \
             }                                                                                   \
             __rcu_sched_exit(__rcu_tok);                                                        \
         }                                                                                       \

@@ -23,18 +23,18 @@ std::atomic<unsigned long> next_ino{1};
 // The longest chain of symlinks a walk follows (the kernel's MAXSYMLINKS).
 constexpr int kMaxSymlinks = 40;
 
-std::vector<std::string_view> split(std::string_view path) {
-    std::vector<std::string_view> parts;
-    size_t i = 0;
-    while (i < path.size()) {
-        size_t j = path.find('/', i);
-        if (j == std::string_view::npos)
-            j = path.size();
-        if (j > i)
-            parts.push_back(path.substr(i, j - i));
-        i = j + 1;
+// The component of path at *pos or after it, skipping slashes; empty at the end.
+std::string_view next_part(std::string_view path, size_t *pos) {
+    size_t i = path.find_first_not_of('/', *pos);
+    if (i == std::string_view::npos) {
+        *pos = path.size();
+        return {};
     }
-    return parts;
+    size_t j = path.find('/', i);
+    if (j == std::string_view::npos)
+        j = path.size();
+    *pos = j;
+    return path.substr(i, j - i);
 }
 
 }  // namespace
@@ -103,8 +103,7 @@ std::string Node::path() const {
 }
 
 bool Node::removed() const {
-    std::lock_guard<std::mutex> g(active_lock_);
-    return deactivated_;
+    return active_.load(std::memory_order_acquire) < 0;
 }
 
 int Node::permission(const struct cred *cred, int mask) const {
@@ -129,37 +128,40 @@ loff_t Node::llseek(struct file *file, loff_t offset, int whence) {
 
 void Node::release(struct file *) {}
 
+// atomic_inc_unless_negative(), as kernfs_get_active() does.
 bool Node::active_get() {
-    std::lock_guard<std::mutex> g(active_lock_);
-    if (deactivated_)
-        return false;
-    active_++;
+    int v = active_.load(std::memory_order_relaxed);
+    do {
+        if (v < 0)
+            return false;
+    } while (!active_.compare_exchange_weak(v, v + 1, std::memory_order_acquire,
+                                            std::memory_order_relaxed));
     return true;
 }
 
 void Node::active_put() {
-    std::lock_guard<std::mutex> g(active_lock_);
-    if (--active_ == 0 && deactivated_)
-        active_cv_.notify_all();
+    // Only the last reference of a removed node has anyone to wake. Taking the lock after the
+    // count dropped orders the wake-up after the drainer's test of it.
+    if (active_.fetch_sub(1, std::memory_order_release) - 1 == kDeactivatedBias) {
+        std::lock_guard<std::mutex> g(drain_lock_);
+        drain_cv_.notify_all();
+    }
 }
 
 void Node::deactivate() {
-    std::lock_guard<std::mutex> g(active_lock_);
-    deactivated_ = true;
+    active_.fetch_add(kDeactivatedBias, std::memory_order_relaxed);
 }
 
 void Node::drain() {
-    std::unique_lock<std::mutex> g(active_lock_);
-    active_cv_.wait(g, [this] { return active_ == 0; });
+    std::unique_lock<std::mutex> g(drain_lock_);
+    drain_cv_.wait(g,
+                   [this] { return active_.load(std::memory_order_acquire) == kDeactivatedBias; });
 }
 
 int Dir::add(const NodeRef &child) {
     std::lock_guard<std::mutex> g(tree_lock());
-    {
-        std::lock_guard<std::mutex> a(active_lock_);
-        if (deactivated_)
-            return -ENOENT;
-    }
+    if (removed())
+        return -ENOENT;
     assert(!child->parent_.lock() && "node added twice");
     for (const NodeRef &c : children_)
         if (c->name_ == child->name_)
@@ -169,12 +171,17 @@ int Dir::add(const NodeRef &child) {
     return 0;
 }
 
-NodeRef Dir::lookup(std::string_view name) const {
-    std::lock_guard<std::mutex> g(tree_lock());
+Node *Dir::find_locked(std::string_view name) const {
     for (const NodeRef &c : children_)
         if (c->name_ == name)
-            return c;
+            return c.get();
     return nullptr;
+}
+
+NodeRef Dir::lookup(std::string_view name) const {
+    std::lock_guard<std::mutex> g(tree_lock());
+    Node *n = find_locked(name);
+    return n ? n->shared_from_this() : nullptr;
 }
 
 std::vector<NodeRef> Dir::children() const {
@@ -263,89 +270,81 @@ int generic_permission(const struct cred *cred, const struct inode *inode, int m
     return -EACCES;
 }
 
-namespace {
-
-// Resolves parts[from..] below start; out gets the node of the last part.
-int walk(std::shared_ptr<Dir> start, const std::vector<std::string_view> &parts, bool follow_last,
-         int *links, NodeRef *out) {
+int walk_locked(Node *start, std::string_view path, bool follow_last, int *links, Node **out) {
     const struct cred *cred = current_cred();
-    NodeRef cur = start;
-    for (size_t i = 0; i < parts.size(); i++) {
-        auto dir = std::dynamic_pointer_cast<Dir>(cur);
-        if (!dir)
+    Node *cur = start;
+    size_t pos = 0;
+    std::string_view part = next_part(path, &pos);
+    while (!part.empty()) {
+        if (!cur->is_dir())
             return -ENOTDIR;
+        auto *dir = static_cast<Dir *>(cur);
         if (int err = dir->permission(cred, MAY_EXEC))
             return err;
-        std::string_view part = parts[i];
-        NodeRef next;
+        Node *next;
         if (part == ".") {
             next = dir;
         } else if (part == "..") {
-            next = dir->parent();
-            if (!next)
-                next = dir;
+            std::shared_ptr<Dir> up = dir->parent_.lock();
+            next = up ? up.get() : dir;
         } else {
-            next = dir->lookup(part);
+            next = dir->find_locked(part);
             if (!next)
                 return -ENOENT;
         }
-        bool last = i + 1 == parts.size();
-        if (auto *link = dynamic_cast<Symlink *>(next.get()); link && (!last || follow_last)) {
+        part = next_part(path, &pos);
+        if (S_ISLNK(next->mode()) && (!part.empty() || follow_last)) {
             if (++*links > kMaxSymlinks)
                 return -ELOOP;
-            const std::string &target = link->target();
-            std::shared_ptr<Dir> base = target.starts_with('/') ? root() : dir;
+            const std::string &target = static_cast<Symlink *>(next)->target();
+            Node *base = target.starts_with('/') ? root_slot().get() : dir;
             if (!base)
                 return -ENOENT;
-            int err = walk(base, split(target), true, links, &next);
-            if (err)
+            if (int err = walk_locked(base, target, true, links, &next))
                 return err;
         }
         cur = next;
     }
+    // "name/" names a directory, and a final symlink is followed to it.
+    if (path.ends_with('/') && !cur->is_dir())
+        return -ENOTDIR;
     *out = cur;
     return 0;
 }
 
-}  // namespace
-
 int lookup(std::string_view path, bool follow_last, NodeRef *out) {
-    std::shared_ptr<Dir> r = root();
-    if (!r)
-        return -ENOENT;
     if (path.empty())
         return -ENOENT;
+    std::lock_guard<std::mutex> g(tree_lock());
+    Dir *r = root_slot().get();
+    if (!r)
+        return -ENOENT;
     int links = 0;
-    NodeRef n;
-    int err = walk(r, split(path), follow_last, &links, &n);
-    if (err)
+    Node *n;
+    if (int err = walk_locked(r, path, follow_last || path.ends_with('/'), &links, &n))
         return err;
-    // "file/" names a directory.
-    if (path.ends_with('/') && !n->is_dir())
-        return -ENOTDIR;
-    *out = n;
+    *out = n->shared_from_this();
     return 0;
 }
 
 int lookup_parent(std::string_view path, std::shared_ptr<Dir> *dir, std::string *name) {
-    std::vector<std::string_view> parts = split(path);
-    if (parts.empty())
+    size_t end = path.find_last_not_of('/');
+    if (end == std::string_view::npos)
         return -EEXIST;  // the root itself
-    std::string_view last = parts.back();
-    parts.pop_back();
-    std::shared_ptr<Dir> r = root();
+    size_t slash = path.rfind('/', end);
+    size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+    std::lock_guard<std::mutex> g(tree_lock());
+    Dir *r = root_slot().get();
     if (!r)
         return -ENOENT;
     int links = 0;
-    NodeRef n;
-    int err = walk(r, parts, true, &links, &n);
-    if (err)
+    Node *n;
+    if (int err = walk_locked(r, path.substr(0, start), true, &links, &n))
         return err;
-    auto d = std::dynamic_pointer_cast<Dir>(n);
-    if (!d)
+    if (!n->is_dir())
         return -ENOTDIR;
-    *dir = d;
-    *name = std::string(last);
+    *dir = std::static_pointer_cast<Dir>(n->shared_from_this());
+    *name = std::string(path.substr(start, end + 1 - start));
     return 0;
 }
 

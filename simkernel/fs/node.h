@@ -19,6 +19,8 @@
 
 #include <platform/fs.h>
 
+#include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -83,6 +85,8 @@ class Node : public std::enable_shared_from_this<Node> {
   private:
     friend class Dir;
     friend void remove_node(const NodeRef &node);
+    friend int walk_locked(Node *start, std::string_view path, bool follow_last, int *links,
+                           Node **out);
     void deactivate();
     void drain();
 
@@ -91,10 +95,13 @@ class Node : public std::enable_shared_from_this<Node> {
     int64_t mtime_;
     std::weak_ptr<Dir> parent_;  // under tree_lock()
 
-    mutable std::mutex active_lock_;
-    std::condition_variable active_cv_;
-    int active_ = 0;
-    bool deactivated_ = false;
+    // kernfs's active count: the number of active references, with kDeactivatedBias added
+    // once the node has left the tree, so that taking one is a single atomic operation. The
+    // lock and condition variable serve only the wait for the last reference to go.
+    static constexpr int kDeactivatedBias = INT_MIN + 1;
+    std::atomic<int> active_{0};
+    std::mutex drain_lock_;
+    std::condition_variable drain_cv_;
 };
 
 // Holds an active reference for a scope; check ok() before calling into handlers.
@@ -144,6 +151,9 @@ class Dir : public Node {
 
   private:
     friend void remove_node(const NodeRef &node);
+    friend int walk_locked(Node *start, std::string_view path, bool follow_last, int *links,
+                           Node **out);
+    Node *find_locked(std::string_view name) const;
     std::vector<NodeRef> children_;  // under tree_lock()
 };
 
@@ -169,11 +179,15 @@ void set_root(std::shared_ptr<Dir> dir);
 // node (deepest first) handle its removal. A node already removed is left alone.
 void remove_node(const NodeRef &node);
 
-// Path walk as the calling task. follow_last: resolve a final symlink. 0 or -ENOENT, -ENOTDIR,
-// -EACCES (a directory without search permission), -ELOOP.
+// Path walk as the calling task. follow_last: resolve a final symlink (a trailing slash always
+// does, and then requires a directory). 0 or -ENOENT, -ENOTDIR, -EACCES (a directory without
+// search permission), -ELOOP.
 int lookup(std::string_view path, bool follow_last, NodeRef *out);
 // The directory that holds the final component of path, and that component.
 int lookup_parent(std::string_view path, std::shared_ptr<Dir> *dir, std::string *name);
+
+// The walk itself, under tree_lock(), from start; the tree keeps the nodes it passes alive.
+int walk_locked(Node *start, std::string_view path, bool follow_last, int *links, Node **out);
 
 // The credentials of the calling task.
 const struct cred *current_cred();

@@ -117,4 +117,9 @@ void __tracepoint_irq_warn(struct tracepoint *tp, void *probe) {
            tp->name);
 }
 
+void __tracepoint_rcu_warn(struct tracepoint *tp, void *probe) {
+    printk(KERN_WARNING "WARNING: probe %p of %s returned inside an RCU read-side section\n", probe,
+           tp->name);
+}
+
 }  // extern "C"

@@ -305,4 +305,17 @@ TEST_F(SysfsTest, Link_RelativeTargetResolves) {
     EXPECT_EQ(sim::vfs::readlink("/sys/kernel/fstest_link", &target), -ENOENT);
 }
 
+// A trailing slash follows a final symlink even where the call itself would not (lstat,
+// readlink), and then requires a directory.
+TEST_F(SysfsTest, Link_TrailingSlashFollowsToTheDirectory) {
+    ASSERT_EQ(sysfs_create_group(kobj_, &plain_group), 0);
+    ASSERT_EQ(sysfs_create_link(kernel_kobj, kobj_, "fstest_link"), 0);
+    ASSERT_EQ(sim::vfs::stat("/sys/kernel/fstest_link/", &st_), 0);
+    EXPECT_EQ(st_.mode, S_IFDIR | 0755);
+    std::string target;
+    EXPECT_EQ(sim::vfs::readlink("/sys/kernel/fstest_link//", &target), -EINVAL);
+    EXPECT_EQ(sim::vfs::stat("/sys/kernel/fstest_link/value/", &st_), -ENOTDIR);
+    sysfs_remove_link(kernel_kobj, "fstest_link");
+}
+
 }  // namespace

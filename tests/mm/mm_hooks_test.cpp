@@ -221,4 +221,28 @@ TEST(TraversalTest, Probe_ReenablingIrqsIsWarned) {
     EXPECT_TRUE(warned);
 }
 
+void leaves_rcu_section(void *, struct page *, bool, enum lru_list) {
+    rcu_read_lock();
+}
+
+// The probe's section is closed for it: the caller leaves the hook outside any section, and a
+// grace period (which would wait for this thread forever otherwise) completes.
+TEST(TraversalTest, Probe_LeavingAnRcuSectionIsWarnedAndClosed) {
+    uint64_t mark = sim::log_next_seq();
+    ASSERT_EQ(register_trace_android_vh_add_page_to_lrulist(leaves_rcu_section, nullptr), 0);
+    ASSERT_EQ(sim::mm_file_read("/data/test/rcu_probe.bin", 1), 0);
+    bool held = rcu_read_lock_held();
+    while (rcu_read_lock_held())
+        rcu_read_unlock();
+    EXPECT_FALSE(held);
+    unregister_trace_android_vh_add_page_to_lrulist(leaves_rcu_section, nullptr);
+    tracepoint_synchronize_unregister();
+    int warnings = 0;
+    for (const std::string &t : sim::log_texts_since(mark))
+        warnings += t.find(
+                        "android_vh_add_page_to_lrulist returned inside an RCU read-side "
+                        "section") != std::string::npos;
+    EXPECT_EQ(warnings, 1);
+}
+
 }  // namespace
