@@ -9,8 +9,8 @@
 
 #include "simkernel/fs/node.h"
 #include "simkernel/fs/vfs.h"
-#include "simkernel/kernel/task.h"
 #include "simkernel/kernel/sim_time.h"
+#include "simkernel/kernel/task.h"
 
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
@@ -36,19 +36,19 @@ int fuse_errno(long result) {
         return 0;
     long e = -result;
     switch (e) {
-    case 512:  // ERESTARTSYS
-    case 513:  // ERESTARTNOINTR
-    case 514:  // ERESTARTNOHAND
-    case 516:  // ERESTART_RESTARTBLOCK
-        return EINTR;
-    case 515:  // ENOIOCTLCMD
-        return ENOTTY;
-    case 518:  // EOPENSTALE
-        return ESTALE;
-    case 524:  // ENOTSUPP
-        return EOPNOTSUPP;
-    default:
-        return e < 512 ? static_cast<int>(e) : EIO;
+        case 512:  // ERESTARTSYS
+        case 513:  // ERESTARTNOINTR
+        case 514:  // ERESTARTNOHAND
+        case 516:  // ERESTART_RESTARTBLOCK
+            return EINTR;
+        case 515:  // ENOIOCTLCMD
+            return ENOTTY;
+        case 518:  // EOPENSTALE
+            return ESTALE;
+        case 524:  // ENOTSUPP
+            return EOPNOTSUPP;
+        default:
+            return e < 512 ? static_cast<int>(e) : EIO;
     }
 }
 
@@ -122,8 +122,11 @@ class CallerTasks {
         if (char *nl = strchr(comm, '\n'))
             *nl = 0;
         struct task_struct *t = it->second.task;
-        if (strcmp(t->comm, comm) != 0)
-            strncpy(t->comm, comm, TASK_COMM_LEN - 1);
+        if (strcmp(t->comm, comm) != 0) {
+            size_t len = strnlen(comm, TASK_COMM_LEN - 1);
+            memcpy(t->comm, comm, len);
+            t->comm[len] = 0;
+        }
         return t;
     }
 
@@ -441,8 +444,21 @@ void op_rmdir(fuse_req_t req, fuse_ino_t parent, const char *name) {
     fuse_reply_err(req, fuse_errno(sim::vfs::rmdir(path)));
 }
 
-// mknod(2) on these filesystems: none of their directories has a mknod operation.
+// mknod(2), symlink(2), link(2), unlink(2) and rename(2): the directories of these
+// filesystems have none of these operations, so the VFS refuses them with -EPERM.
 void op_mknod(fuse_req_t req, fuse_ino_t, const char *, mode_t, dev_t) {
+    fuse_reply_err(req, EPERM);
+}
+void op_symlink(fuse_req_t req, const char *, fuse_ino_t, const char *) {
+    fuse_reply_err(req, EPERM);
+}
+void op_link(fuse_req_t req, fuse_ino_t, fuse_ino_t, const char *) {
+    fuse_reply_err(req, EPERM);
+}
+void op_unlink(fuse_req_t req, fuse_ino_t, const char *) {
+    fuse_reply_err(req, EPERM);
+}
+void op_rename(fuse_req_t req, fuse_ino_t, const char *, fuse_ino_t, const char *, unsigned int) {
     fuse_reply_err(req, EPERM);
 }
 
@@ -495,8 +511,8 @@ void op_create(fuse_req_t req, fuse_ino_t parent, const char *name, mode_t,
     }
     // None of these filesystems creates files; the open says how it refuses.
     AsCaller as(req);
-    int fd = sim::vfs::open(path, (fi->flags & (O_ACCMODE | O_APPEND | O_TRUNC | O_EXCL)) |
-                                      sim::vfs::O_CREAT_);
+    int fd = sim::vfs::open(
+        path, (fi->flags & (O_ACCMODE | O_APPEND | O_TRUNC | O_EXCL)) | sim::vfs::O_CREAT_);
     NodeRef node;
     if (fd >= 0 && sim::fs::lookup(path, false, &node) != 0) {
         sim::vfs::close(fd);
@@ -600,8 +616,7 @@ void op_opendir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info *fi) {
         d.release();
 }
 
-void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
-                struct fuse_file_info *fi) {
+void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info *fi) {
     FuseMount::Impl *m = impl_of(req);
     auto *d = reinterpret_cast<OpenDir *>(fi->fh);
     if (m->buf.size() < size)
@@ -641,8 +656,8 @@ void op_access(fuse_req_t req, fuse_ino_t ino, int mask) {
         return;
     }
     AsCaller as(req);
-    int may = (mask & R_OK ? MAY_READ : 0) | (mask & W_OK ? MAY_WRITE : 0) |
-              (mask & X_OK ? MAY_EXEC : 0);
+    int may =
+        (mask & R_OK ? MAY_READ : 0) | (mask & W_OK ? MAY_WRITE : 0) | (mask & X_OK ? MAY_EXEC : 0);
     fuse_reply_err(req, fuse_errno(node->permission(sim::fs::current_cred(), may)));
 }
 
@@ -664,6 +679,10 @@ const struct fuse_lowlevel_ops kOps = [] {
     ops.setattr = op_setattr;
     ops.readlink = op_readlink;
     ops.mknod = op_mknod;
+    ops.symlink = op_symlink;
+    ops.link = op_link;
+    ops.unlink = op_unlink;
+    ops.rename = op_rename;
     ops.mkdir = op_mkdir;
     ops.rmdir = op_rmdir;
     ops.open = op_open;

@@ -1,11 +1,12 @@
-# Sourced by the mount tests (/bin/sh): boots a phone mounted on a fresh directory, runs the
-# test's commands against it, and checks what they print. Usage in a test:
-#   . "$(dirname "$0")/lib.sh" PHONESIM [PHONESIM-OPTIONS]
+# Sourced by the mount tests (/bin/sh), which take phonesim's path as their argument: boots a
+# phone mounted on a fresh directory, runs the test's commands against it, and checks what they
+# print. Usage in a test:
+#   phone_args=OPTIONS  # phonesim's options beside --mount, if any
+#   . "$(dirname "$0")/lib.sh"
 # then $mnt is the mount, phone_shell runs phonesim shell commands (standard input) through
 # --attach, check compares, and finish unmounts and reports.
-phonesim=$1
-shift
-phone_args="$*"
+phonesim=$(realpath "$1")
+phone_args=${phone_args:-}
 
 if ! [ -c /dev/fuse ] || ! [ -r /dev/fuse ] || ! [ -w /dev/fuse ] ||
     ! command -v fusermount3 > /dev/null; then
