@@ -101,8 +101,7 @@ class CallerTasks {
             }
         }
         if (it == callers_.end()) {
-            if (callers_.size() >= kSweepAt)
-                sweep();
+            sweep();
             Caller c;
             c.uid = ctx->uid;
             c.gid = ctx->gid;
@@ -137,15 +136,14 @@ class CallerTasks {
         gid_t gid = 0;
         struct task_struct *task = nullptr;
     };
-    static constexpr size_t kSweepAt = 64;
-
     static void drop(Caller &c) {
         if (c.comm_fd >= 0)
             ::close(c.comm_fd);
         sim::task_exit(c.task);
     }
 
-    // Tasks of processes that have exited leave the task list.
+    // Tasks of processes that have exited leave the task list when a new process calls, as the
+    // processes of a shell script come and go.
     void sweep() {
         char byte;
         for (auto it = callers_.begin(); it != callers_.end();) {

@@ -7,10 +7,21 @@ phone_args=--virtual-time
 . "$(dirname "$0")/lib.sh"
 start_phone
 
+# A program that has read a node and waits: its task is on the phone's task list until it has
+# exited and another process calls.
 cp "$(command -v cat)" "$work/probe-reader"
-"$work/probe-reader" "$mnt/proc/kswapd_pid" > /dev/null
-check "a reading program is a task named after it" \
-  "$(echo ps | phone_shell | awk '$NF == "probe-reader" {print $2, $3, $4}')" "- 0-7 probe-reader"
+mkfifo "$work/hold" "$work/out"
+echo > "$work/newline"
+"$work/probe-reader" "$mnt/proc/kswapd_pid" "$work/newline" - < "$work/hold" > "$work/out" &
+reader=$!
+exec 4> "$work/hold"
+read -r kswapd < "$work/out"
+listed() { echo ps | phone_shell | awk '$NF == "probe-reader" {print $2, $3, $4}'; }
+check "a reading program is a task named after it" "$kswapd $(listed)" "61 - 0-7 probe-reader"
+exec 4>&-
+wait "$reader"
+cat "$mnt/proc/meminfo" > /dev/null
+check "its task has gone with it" "$(listed)" ""
 
 # A group with 10 MiB of heap and 1 MiB of a mapped file.
 phone_shell << 'SH'
