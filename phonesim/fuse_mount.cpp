@@ -174,7 +174,6 @@ struct OpenDir {
 }  // namespace
 
 struct FuseMount::Impl : sim::fs::TreeObserver {
-    std::string dir;
     struct fuse_session *se = nullptr;
     std::thread loop;
     std::atomic<bool> loop_done{false};
@@ -750,7 +749,6 @@ std::unique_ptr<FuseMount> FuseMount::mount(const std::string &dir, std::string 
         return nullptr;
     }
     auto impl = std::make_unique<Impl>();
-    impl->dir = dir;
     std::string opts = "fsname=phonesim,subtype=phonesim,default_permissions";
     if (geteuid() == 0)
         opts += ",allow_other";
