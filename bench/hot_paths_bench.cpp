@@ -6,6 +6,7 @@
 //   - an uncontended simulated mutex, against std::mutex.
 // After the runs, one line per pair gives the ratio of wall-clock times and the bound it is
 // held to (with --benchmark_repetitions=N, of the medians).
+#include "bench/ratio_reporter.h"
 #include "simkernel/fs/vfs.h"
 #include "simkernel/kernel/boot.h"
 #include "simkernel/kernel/module_loader.h"
@@ -24,9 +25,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 extern "C" {
@@ -162,62 +161,21 @@ BENCHMARK(BM_SimMutex);
 
 // --- ratios --------------------------------------------------------------------------------
 
-// Reports as the console does, keeping each benchmark's time per iteration and counters.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        // With repetitions, the median stands for the benchmark (a shared machine preempts).
-        for (const Run &r : runs) {
-            bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            if (r.error_occurred || (r.run_type != Run::RT_Iteration && !median))
-                continue;
-            std::string name = r.run_name.function_name;
-            if (!median && medians_.count(name))
-                continue;
-            if (median)
-                medians_.insert(name);
-            ns_[name] = r.GetAdjustedRealTime() *
-                        benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
-                        benchmark::GetTimeUnitMultiplier(r.time_unit);
-            for (const auto &[cname, c] : r.counters)
-                counters_[name + "/" + cname] = c.value;
-        }
+void print_ratios(const RatioReporter &r) {
+    std::printf("\n");
+    r.ratio("node read (procfs) / host /proc/loadavg", "BM_ProcNodeRead", "BM_HostLoadavg", 0.5);
+    r.ratio("node read (sysfs) / host /proc/loadavg", "BM_SysfsNodeRead", "BM_HostLoadavg", 0.5);
+    r.ratio("hook with one idle probe / empty call", "BM_HookOneProbe", "BM_EmptyCall", 3.0);
+    r.ratio("hook without probe / empty call", "BM_HookNoProbe", "BM_EmptyCall", 0.0);
+    r.ratio("map+unmap with pageshield / without", "BM_MapUnmapPageshield", "BM_MapUnmap", 2.0);
+    r.ratio("simulated mutex / std::mutex (uncontended)", "BM_SimMutex", "BM_StdMutex", 0.0);
+    for (const char *b : {"BM_ProcNodeRead", "BM_SysfsNodeRead"}) {
+        double woken;
+        if (r.counter(std::string(b) + "/woken/read", &woken))
+            std::printf("%-46s %8.3f  (at most 0)\n",
+                        (std::string("host threads woken per read, ") + b).c_str(), woken);
     }
-
-    void PrintRatios() const {
-        std::printf("\n");
-        ratio("node read (procfs) / host /proc/loadavg", "BM_ProcNodeRead", "BM_HostLoadavg", 0.5);
-        ratio("node read (sysfs) / host /proc/loadavg", "BM_SysfsNodeRead", "BM_HostLoadavg", 0.5);
-        ratio("hook with one idle probe / empty call", "BM_HookOneProbe", "BM_EmptyCall", 3.0);
-        ratio("hook without probe / empty call", "BM_HookNoProbe", "BM_EmptyCall", 0.0);
-        ratio("map+unmap with pageshield / without", "BM_MapUnmapPageshield", "BM_MapUnmap", 2.0);
-        ratio("simulated mutex / std::mutex (uncontended)", "BM_SimMutex", "BM_StdMutex", 0.0);
-        for (const char *b : {"BM_ProcNodeRead", "BM_SysfsNodeRead"}) {
-            auto it = counters_.find(std::string(b) + "/woken/read");
-            if (it != counters_.end())
-                std::printf("%-46s %8.3f  (at most 0)\n",
-                            (std::string("host threads woken per read, ") + b).c_str(), it->second);
-        }
-    }
-
-  private:
-    void ratio(const char *what, const char *num, const char *den, double bound) const {
-        auto n = ns_.find(num), d = ns_.find(den);
-        if (n == ns_.end() || d == ns_.end() || d->second <= 0)
-            return;
-        double r = n->second / d->second;
-        if (bound > 0)
-            std::printf("%-46s %8.3f  (at most %.1f)%s\n", what, r, bound,
-                        r <= bound ? "" : "  OVER");
-        else
-            std::printf("%-46s %8.3f\n", what, r);
-    }
-
-    std::map<std::string, double> ns_;
-    std::map<std::string, double> counters_;
-    std::set<std::string> medians_;
-};
+}
 
 }  // namespace
 
@@ -232,7 +190,7 @@ int main(int argc, char **argv) {
     sim::settle();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    print_ratios(reporter);
     sim::task_exit(t);
     sim::kernel_shutdown();
     return 0;

@@ -6,11 +6,22 @@
 #include "simkernel/kernel/sim_time.h"
 #include "simkernel/kernel/task.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 namespace phonesim {
+
+void FdOutput::write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n <= 0)
+            return;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
 
 void Invocation::error(std::string_view text) const {
     err.write(args[0] + ": " + std::string(text) + "\n");

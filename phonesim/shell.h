@@ -20,6 +20,17 @@ class Output {
     virtual void write(std::string_view bytes) = 0;
 };
 
+// Writes to a host descriptor (the terminal, an attached shell's socket), all of it unless the
+// descriptor fails.
+class FdOutput : public Output {
+  public:
+    explicit FdOutput(int fd) : fd_(fd) {}
+    void write(std::string_view bytes) override;
+
+  private:
+    int fd_;
+};
+
 class Shell;
 
 struct Invocation {

@@ -19,6 +19,7 @@ std::shared_ptr<Dir> &root_slot() {
 }
 
 std::atomic<unsigned long> next_ino{1};
+std::atomic<TreeObserver *> tree_observer{nullptr};
 
 // The longest chain of symlinks a walk follows (the kernel's MAXSYMLINKS).
 constexpr int kMaxSymlinks = 40;
@@ -73,12 +74,20 @@ Node *Node::of(const struct inode *inode) {
 void Node::set_mode(umode_t mode) {
     std::lock_guard<std::mutex> g(tree_lock());
     inode_.i_mode = (inode_.i_mode & S_IFMT) | (mode & ~S_IFMT);
+    if (TreeObserver *o = tree_observer.load())
+        o->changed(*this);
 }
 
 void Node::set_owner(uid_t uid, gid_t gid) {
     std::lock_guard<std::mutex> g(tree_lock());
     inode_.i_uid.val = uid;
     inode_.i_gid.val = gid;
+    if (TreeObserver *o = tree_observer.load())
+        o->changed(*this);
+}
+
+void Node::set_mtime(int64_t seconds) {
+    mtime_.store(seconds, std::memory_order_relaxed);
 }
 
 void Node::set_size(loff_t size) {
@@ -224,6 +233,8 @@ void remove_node(const NodeRef &node) {
             auto &siblings = parent->children_;
             siblings.erase(std::find(siblings.begin(), siblings.end(), node));
             node->parent_.reset();
+            if (TreeObserver *o = tree_observer.load())
+                o->detached(*parent, *node);
         } else if (node->removed() || node.get() != root_slot().get()) {
             return;
         }
@@ -244,6 +255,10 @@ void remove_node(const NodeRef &node) {
         (*it)->drain();
         (*it)->removed_drained();
     }
+}
+
+void set_tree_observer(TreeObserver *observer) {
+    tree_observer.store(observer);
 }
 
 const struct cred *current_cred() {

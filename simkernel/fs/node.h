@@ -49,10 +49,11 @@ class Node : public std::enable_shared_from_this<Node> {
     void set_mode(umode_t mode);
     void set_owner(uid_t uid, gid_t gid);
     void set_size(loff_t size);
+    void set_mtime(int64_t seconds);
     struct inode *inode() {
         return &inode_;
     }
-    int64_t mtime() const { return mtime_; }
+    int64_t mtime() const { return mtime_.load(std::memory_order_relaxed); }
     bool is_dir() const { return S_ISDIR(inode_.i_mode); }
     // The directory holding this node; null at the root and once removed.
     std::shared_ptr<Dir> parent() const;
@@ -64,6 +65,8 @@ class Node : public std::enable_shared_from_this<Node> {
     static Node *of(const struct inode *inode);
 
     virtual unsigned int nlink() const { return 1; }
+    // The device number of a device node (MKDEV(major, minor)); 0 for other nodes.
+    virtual dev_t rdev() const { return 0; }
     // mask: MAY_READ / MAY_WRITE / MAY_EXEC; 0 or -EACCES.
     virtual int permission(const struct cred *cred, int mask) const;
 
@@ -92,7 +95,7 @@ class Node : public std::enable_shared_from_this<Node> {
 
     std::string name_;
     struct inode inode_ {};
-    int64_t mtime_;
+    std::atomic<int64_t> mtime_;
     std::weak_ptr<Dir> parent_;  // under tree_lock()
 
     // kernfs's active count: the number of active references, with kDeactivatedBias added
@@ -178,6 +181,20 @@ void set_root(std::shared_ptr<Dir> dir);
 // Detaches node and everything below it, waits for active calls to finish and then lets each
 // node (deepest first) handle its removal. A node already removed is left alone.
 void remove_node(const NodeRef &node);
+
+// Told about changes that a cache of the tree (the FUSE mount's) must drop: a node detached
+// from its directory by remove_node(), and a node whose mode or owner changed. Calls come
+// from any thread, possibly under the tree lock, so an observer only records them.
+class TreeObserver {
+  public:
+    virtual void detached(const Dir &parent, const Node &node) = 0;
+    virtual void changed(const Node &node) = 0;
+
+  protected:
+    ~TreeObserver() = default;
+};
+// One observer at a time; null removes it.
+void set_tree_observer(TreeObserver *observer);
 
 // Path walk as the calling task. follow_last: resolve a final symlink (a trailing slash always
 // does, and then requires a directory). 0 or -ENOENT, -ENOTDIR, -EACCES (a directory without

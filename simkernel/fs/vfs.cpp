@@ -7,6 +7,8 @@
 
 #include <platform/errno.h>
 #include <platform/fs.h>
+#include <platform/sched.h>
+#include <platform/timekeeping.h>
 
 #include <memory>
 #include <mutex>
@@ -100,7 +102,10 @@ int open(std::string_view path, int flags) {
         return err;
     if ((flags & O_CREAT_) && (flags & O_EXCL))
         return -EEXIST;
+    return open_node(n, flags);
+}
 
+int open_node(const NodeRef &n, int flags) {
     int acc = flags & O_ACCMODE;
     fmode_t fmode = 0;
     int mask = 0;
@@ -113,13 +118,14 @@ int open(std::string_view path, int flags) {
         mask = MAY_READ | MAY_WRITE;
     if (fmode & FMODE_READ)
         mask |= MAY_READ;
-    if (fmode & FMODE_WRITE)
+    // build_open_flags(): truncation needs write permission whatever the access mode.
+    if ((fmode & FMODE_WRITE) || (flags & O_TRUNC_))
         mask |= MAY_WRITE;
-    if (n->is_dir() && ((fmode & FMODE_WRITE) || (flags & O_CREAT_)))
+    if (n->is_dir() && ((mask & MAY_WRITE) || (flags & O_CREAT_)))
         return -EISDIR;
 
     const struct cred *cred = fs::current_cred();
-    err = n->permission(cred, mask);
+    int err = n->permission(cred, mask);
     if (err)
         return err;
 
@@ -199,16 +205,22 @@ int stat(std::string_view path, Stat *st) {
     int err = fs::lookup(path, false, &n);
     if (err)
         return err;
-    const struct inode *inode = n->inode();
+    stat_node(*n, st);
+    return 0;
+}
+
+void stat_node(const fs::Node &n, Stat *st) {
+    const struct inode *inode = const_cast<fs::Node &>(n).inode();
     st->mode = inode->i_mode;
     st->uid = inode->i_uid.val;
     st->gid = inode->i_gid.val;
     st->size = S_ISLNK(inode->i_mode) ? 0 : inode->i_size;
-    if (auto *link = dynamic_cast<fs::Symlink *>(n.get()))
+    if (auto *link = dynamic_cast<const fs::Symlink *>(&n))
         st->size = link->target().size();
-    st->mtime = n->mtime();
-    st->nlink = n->nlink();
-    return 0;
+    st->mtime = n.mtime();
+    st->nlink = n.nlink();
+    st->ino = inode->i_ino;
+    st->rdev = n.rdev();
 }
 
 int readdir(std::string_view path, std::vector<DirEntry> *entries) {
@@ -216,15 +228,18 @@ int readdir(std::string_view path, std::vector<DirEntry> *entries) {
     int err = fs::lookup(path, true, &n);
     if (err)
         return err;
+    return readdir_node(n, entries);
+}
+
+int readdir_node(const NodeRef &n, std::vector<DirEntry> *entries) {
     auto dir = std::dynamic_pointer_cast<fs::Dir>(n);
     if (!dir)
         return -ENOTDIR;
-    err = dir->permission(fs::current_cred(), MAY_READ);
-    if (err)
+    if (int err = dir->permission(fs::current_cred(), MAY_READ))
         return err;
     entries->clear();
     for (const NodeRef &c : dir->children())
-        entries->push_back({c->name(), c->mode()});
+        entries->push_back({c->name(), c->mode(), c->inode()->i_ino});
     return 0;
 }
 
@@ -268,11 +283,59 @@ int readlink(std::string_view path, std::string *target) {
     int err = fs::lookup(path, false, &n);
     if (err)
         return err;
-    auto *link = dynamic_cast<fs::Symlink *>(n.get());
+    return readlink_node(*n, target);
+}
+
+int readlink_node(const fs::Node &n, std::string *target) {
+    auto *link = dynamic_cast<const fs::Symlink *>(&n);
     if (!link)
         return -EINVAL;
     *target = link->target();
     return static_cast<int>(target->size());
+}
+
+int setattr_node(const NodeRef &n, const Attr &attr) {
+    const struct cred *cred = fs::current_cred();
+    const struct inode *inode = n->inode();
+    const bool capable = cred->fsuid.val == 0;
+    const bool owner = cred->fsuid.val == inode->i_uid.val;
+    umode_t mode = attr.mode & S_IALLUGO;
+    if (attr.valid & ATTR_SIZE_) {
+        if (n->is_dir())
+            return -EISDIR;
+        if (!S_ISREG(inode->i_mode))
+            return -EINVAL;
+        if (int err = n->permission(cred, MAY_WRITE))
+            return err;
+    }
+    if ((attr.valid & ATTR_MTIME_NOW_) && !owner && !capable) {
+        if (int err = n->permission(cred, MAY_WRITE))
+            return err;
+    }
+    if ((attr.valid & ATTR_UID_) && !capable && !(owner && attr.uid == inode->i_uid.val))
+        return -EPERM;
+    if ((attr.valid & ATTR_GID_) && !capable &&
+        !(owner && (attr.gid == inode->i_gid.val || attr.gid == cred->fsgid.val)))
+        return -EPERM;
+    if ((attr.valid & (ATTR_MODE_ | ATTR_MTIME_)) && !owner && !capable)
+        return -EPERM;
+    if (attr.valid & ATTR_MODE_) {
+        // Without CAP_FSETID, the set-group-ID bit needs membership of the file's group.
+        gid_t group = (attr.valid & ATTR_GID_) ? attr.gid : inode->i_gid.val;
+        if (!capable && group != cred->fsgid.val)
+            mode &= ~S_ISGID;
+    }
+
+    if (attr.valid & (ATTR_UID_ | ATTR_GID_))
+        n->set_owner((attr.valid & ATTR_UID_) ? attr.uid : inode->i_uid.val,
+                     (attr.valid & ATTR_GID_) ? attr.gid : inode->i_gid.val);
+    if (attr.valid & ATTR_MODE_)
+        n->set_mode(mode);
+    if (attr.valid & ATTR_MTIME_)
+        n->set_mtime(attr.mtime);
+    else if (attr.valid & ATTR_MTIME_NOW_)
+        n->set_mtime(ktime_get_real_seconds());
+    return 0;
 }
 
 int read_file(std::string_view path, std::string *out) {

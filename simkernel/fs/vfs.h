@@ -6,9 +6,14 @@
 
 #include <platform/types.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace sim::fs {
+class Node;
+}
 
 namespace sim::vfs {
 
@@ -24,11 +29,14 @@ struct Stat {
     loff_t size = 0;
     int64_t mtime = 0;  // wall-clock seconds
     unsigned int nlink = 1;
+    unsigned long ino = 0;
+    dev_t rdev = 0;  // MKDEV(major, minor) of a device node
 };
 
 struct DirEntry {
     std::string name;
     umode_t mode = 0;
+    unsigned long ino = 0;
 };
 
 int open(std::string_view path, int flags);
@@ -45,6 +53,31 @@ int mkdir(std::string_view path, umode_t mode);
 int rmdir(std::string_view path);
 // Target of a symbolic link.
 int readlink(std::string_view path, std::string *target);
+
+// What setattr() changes, as struct iattr's ia_valid says (ATTR_MTIME_NOW: the current time,
+// as utimensat(2) with UTIME_NOW or no times).
+inline constexpr unsigned int ATTR_MODE_ = 1, ATTR_UID_ = 2, ATTR_GID_ = 4, ATTR_SIZE_ = 8,
+                              ATTR_MTIME_ = 16, ATTR_MTIME_NOW_ = 32;
+struct Attr {
+    unsigned int valid = 0;
+    umode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    loff_t size = 0;
+    int64_t mtime = 0;
+};
+
+// The calls above on a node already found, as a filesystem's own operations get it once the
+// path walk is done (the FUSE mount's entries): open(2), lstat(2), getdents(2), readlink(2).
+int open_node(const std::shared_ptr<fs::Node> &node, int flags);
+void stat_node(const fs::Node &node, Stat *st);
+int readdir_node(const std::shared_ptr<fs::Node> &node, std::vector<DirEntry> *entries);
+int readlink_node(const fs::Node &node, std::string *target);
+// chmod(2), chown(2), utimensat(2) and truncate(2) of a node: the checks of setattr_prepare()
+// and utimes_common(), then the change as sysfs, procfs, cgroupfs and devtmpfs keep it (mode,
+// owner and time; their files have no size to truncate, so a permitted truncate changes
+// nothing).
+int setattr_node(const std::shared_ptr<fs::Node> &node, const Attr &attr);
 
 // Conveniences for tests and the shell: open, read everything (or write once), close.
 // read_file: 0 or the error of open/read; write_file: what the one write returned.

@@ -110,8 +110,14 @@ void task_detach(struct task_struct *t) {
 }
 
 struct task_struct *task_create_user(std::string_view comm, uid_t uid) {
+    return task_create_user(comm, uid, uid);
+}
+
+struct task_struct *task_create_user(std::string_view comm, uid_t uid, gid_t gid) {
     std::string name(comm.substr(0, TASK_COMM_LEN - 1));
     struct task_struct *t = task_alloc(name.c_str(), 0, uid, true);
+    t->sim_host->cred.gid = t->sim_host->cred.egid = t->sim_host->cred.sgid =
+        t->sim_host->cred.fsgid = kgid_t{gid};
     if (struct task_struct *init = task_find_by_comm("init"))
         t->real_parent = init;
     t->state = TASK_RUNNING;

@@ -13,6 +13,8 @@ namespace sim {
 // Creates a user task (with an address space of its own) named comm, cut to 15 characters, as
 // a child of init, with uid and gid; it is on the task list until task_exit().
 struct task_struct *task_create_user(std::string_view comm, uid_t uid = 0);
+// The same with a group of its own (the other creates the user's own group, gid == uid).
+struct task_struct *task_create_user(std::string_view comm, uid_t uid, gid_t gid);
 // The first task on the task list whose comm equals comm, or null.
 struct task_struct *task_find_by_comm(std::string_view comm);
 // A user task exits: it leaves the task list and its reference is dropped.

@@ -1,7 +1,8 @@
 // Real model: misc_register()/misc_deregister() of drivers/char/misc.c (5.10) as far as user
 // space sees them: a node /dev/NAME whose open pins the driver's module (fops_get) and then
-// runs on the driver's file operations, as misc_open() swaps them in. No minor numbers and no
-// class devices are modelled.
+// runs on the driver's file operations, as misc_open() swaps them in, with the device number
+// (major 10, the driver's minor or a dynamic one counted down from 63). No class devices are
+// modelled.
 #include "simkernel/fs/node.h"
 #include "simkernel/kernel/module_owner.h"
 
@@ -9,6 +10,7 @@
 #include <platform/miscdevice.h>
 #include <platform/module.h>
 
+#include <bitset>
 #include <map>
 #include <mutex>
 
@@ -18,7 +20,11 @@ class MiscNode : public sim::fs::Node {
   public:
     MiscNode(const struct miscdevice *misc, umode_t mode)
         : Node(misc->nodename ? misc->nodename : misc->name, (mode & ~S_IFMT) | S_IFCHR),
-          fops_(misc->fops) {}
+          fops_(misc->fops),
+          minor_(misc->minor) {}
+
+    // The kernel's MKDEV(MISC_MAJOR, minor).
+    dev_t rdev() const override { return (dev_t{kMiscMajor} << 20) | static_cast<dev_t>(minor_); }
 
     int open(struct file *file) override {
         sim::fs::ActiveRef ref(*this);
@@ -52,11 +58,17 @@ class MiscNode : public sim::fs::Node {
     }
 
   private:
+    static constexpr unsigned int kMiscMajor = 10;
     const struct file_operations *fops_;
+    int minor_;
 };
+
+// Dynamic minors, as misc.c hands them out: 63 first, then downwards.
+constexpr int kDynamicMinors = 64;
 
 std::mutex misc_lock;
 std::map<const struct miscdevice *, sim::fs::NodeRef> misc_nodes;
+std::bitset<kDynamicMinors> misc_minors;  // under misc_lock
 
 }  // namespace
 
@@ -71,10 +83,26 @@ int misc_register(struct miscdevice *misc) {
         dev = std::dynamic_pointer_cast<sim::fs::Dir>(found);
     if (!dev)
         return -ENODEV;
-    auto node = std::make_shared<MiscNode>(misc, misc->mode ? misc->mode : 0600);
     std::lock_guard g(misc_lock);
-    if (misc_nodes.count(misc) || dev->add(node) != 0)
+    if (misc_nodes.count(misc))
         return -EBUSY;
+    bool dynamic = misc->minor == MISC_DYNAMIC_MINOR;
+    if (dynamic) {
+        int i = 0;
+        while (i < kDynamicMinors && misc_minors[i])
+            i++;
+        if (i == kDynamicMinors)
+            return -EBUSY;
+        misc->minor = kDynamicMinors - i - 1;
+    }
+    auto node = std::make_shared<MiscNode>(misc, misc->mode ? misc->mode : 0600);
+    if (dev->add(node) != 0) {
+        if (dynamic)
+            misc->minor = MISC_DYNAMIC_MINOR;
+        return -EBUSY;
+    }
+    if (dynamic)
+        misc_minors[kDynamicMinors - misc->minor - 1] = true;
     misc_nodes[misc] = node;
     misc->this_device = nullptr;
     sim::resource_add(SIM_CALLER_MODULE(), misc, "misc device", misc->name,
@@ -91,6 +119,10 @@ void misc_deregister(struct miscdevice *misc) {
             return;
         node = it->second;
         misc_nodes.erase(it);
+        if (misc->minor >= 0 && misc->minor < kDynamicMinors) {
+            misc_minors[kDynamicMinors - misc->minor - 1] = false;
+            misc->minor = MISC_DYNAMIC_MINOR;
+        }
     }
     sim::resource_remove(misc);
     sim::fs::remove_node(node);
