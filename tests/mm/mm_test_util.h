@@ -41,6 +41,15 @@ inline std::map<std::string, long> meminfo() {
 inline std::map<std::string, long> vmstat() {
     return read_counters("/proc/vmstat");
 }
+// mem_used_total of /sys/block/zram0/mm_stat: bytes of memory holding compressed pages.
+inline long zram_mem_used() {
+    std::string text;
+    EXPECT_GE(sim::vfs::read_file("/sys/block/zram0/mm_stat", &text), 0);
+    std::istringstream in(text);
+    long orig = 0, compr = 0, used = 0;
+    in >> orig >> compr >> used;
+    return used;
+}
 inline std::map<std::string, long> memcg_stat(const std::string &group) {
     return read_counters("/dev/memcg/" + group + "/memory.stat");
 }
