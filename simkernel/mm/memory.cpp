@@ -487,7 +487,7 @@ void mm_task_exit(struct task_struct *t) {
     memcg_forget_task(t);
 }
 
-void mm_age_anon(struct task_struct *t, unsigned int hot_percent) {
+void mm_age_anon(struct task_struct *t, unsigned int active_percent, unsigned int hot_percent) {
     std::lock_guard g(mm_lock);
     auto it = spaces.find(t->mm);
     if (it == spaces.end())
@@ -495,10 +495,11 @@ void mm_age_anon(struct task_struct *t, unsigned int hot_percent) {
     for (sim_vma &vma : it->second->vmas) {
         if (vma.file || vma.locked)
             continue;
-        // The older half went inactive when shrink_lruvec() last found inactive_is_low();
-        // nothing referenced it since. The newer half is active, its hottest part young.
+        // The older pages went inactive when shrink_lruvec() last found inactive_is_low();
+        // nothing referenced them since. The newer ones are active, the hottest young.
         unsigned long n = vma.ptes.size();
-        unsigned long first_active = (n + 1) / 2, first_hot = n - n * hot_percent / 100;
+        unsigned long first_active = n - n * active_percent / 100;
+        unsigned long first_hot = n - n * hot_percent / 100;
         for (unsigned long i = 0; i < n; i++) {
             if (!pte_present(vma.ptes[i]))
                 continue;

@@ -43,9 +43,9 @@ struct page *mm_file_page(std::string_view file, unsigned long index);
 // anonymous mappings), or null if it is not resident.
 struct page *mm_anon_page(struct task_struct *t, unsigned long n);
 // Leaves t's anonymous mappings as reclaim's aging leaves a process that has run a while: the
-// older half of each inactive and unreferenced, the newer half active, and its newest
-// hot_percent of the pages referenced again since.
-void mm_age_anon(struct task_struct *t, unsigned int hot_percent);
+// newest active_percent of each mapping's pages active, the older ones inactive and
+// unreferenced, and the newest hot_percent referenced again since.
+void mm_age_anon(struct task_struct *t, unsigned int active_percent, unsigned int hot_percent);
 // Leaves the code that processes map executable on the active list, as reclaim leaves it.
 void mm_age_code();
 // The address space of t goes away (exit_mmap()), and t leaves its group.

@@ -116,7 +116,8 @@ void populate_default_phone(uint64_t ram_bytes) {
     if (!per_mib)
         return;
     uint32_t seed = 20261208;
-    // How much of each process's heap it has used lately; a stream of its own, so that the
+    // Lists balanced as inactive_is_low() keeps a group's below 1 GiB: as much inactive as
+    // active. How much of each process's heap it has used lately; a stream of its own, so that the
     // sizes drawn from seed do not depend on it.
     uint32_t heat = 20261209;
     memcg_mkdir("system");
@@ -140,7 +141,7 @@ void populate_default_phone(uint64_t ram_bytes) {
             memcg_move_task(t, system);
         map_common(t, s.zygote);
         mm_fault_anon(t, s.anon_mib * per_mib, s.locked);
-        mm_age_anon(t, 10 + next_rand(&heat) % 30);
+        mm_age_anon(t, 50, 10 + next_rand(&heat) % 30);
     }
 
     // Zygote preloads the framework: read twice, its page cache is on the active list.
@@ -164,7 +165,7 @@ void populate_default_phone(uint64_t ram_bytes) {
         std::string apk = std::string("/data/app/") + app + "/base.apk";
         mm_map_file(t, apk, (2 + next_rand(&seed) % 8) * per_mib);
         mm_fault_anon(t, (24 + next_rand(&seed) % 72) * per_mib);
-        mm_age_anon(t, 5 + next_rand(&heat) % 40);
+        mm_age_anon(t, 50, 5 + next_rand(&heat) % 40);
         uid++;
     }
 

@@ -79,18 +79,16 @@ void pool_trim() {
 }
 
 ssize_t disksize_show(struct kobject *, struct kobj_attribute *, char *buf) {
-    return snprintf(buf, PAGE_SIZE, "%llu\n",
-                    (unsigned long long)zram.slots.size() << PAGE_SHIFT);
+    return snprintf(buf, PAGE_SIZE, "%llu\n", (unsigned long long)zram.slots.size() << PAGE_SHIFT);
 }
 
 ssize_t mm_stat_show(struct kobject *, struct kobj_attribute *, char *buf) {
     std::lock_guard g(big_lock());
-    return snprintf(buf, PAGE_SIZE, "%8llu %8llu %8llu %8lu %8ld %8llu %8lu %8llu\n",
-                    (unsigned long long)zram.pages_stored << PAGE_SHIFT,
-                    (unsigned long long)zram.compr_bytes,
-                    (unsigned long long)zram.pool.size() << PAGE_SHIFT, 0UL,
-                    (long)(zram.mem_used_max << PAGE_SHIFT), (unsigned long long)zram.same_pages,
-                    0UL, 0ULL);
+    return snprintf(
+        buf, PAGE_SIZE, "%8llu %8llu %8llu %8lu %8ld %8llu %8lu %8llu\n",
+        (unsigned long long)zram.pages_stored << PAGE_SHIFT, (unsigned long long)zram.compr_bytes,
+        (unsigned long long)zram.pool.size() << PAGE_SHIFT, 0UL,
+        (long)(zram.mem_used_max << PAGE_SHIFT), (unsigned long long)zram.same_pages, 0UL, 0ULL);
 }
 
 ssize_t io_stat_show(struct kobject *, struct kobj_attribute *, char *buf) {

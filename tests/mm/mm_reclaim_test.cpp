@@ -19,13 +19,8 @@ using mm_test::vmstat;
 using mm_test::Workload;
 using mm_test::zram_mem_used;
 
-std::atomic<int> forced_balance{-1};
-
-void force_scan_type(void *, char *scan_balance) {
-    int b = forced_balance.load();
-    if (b >= 0)
-        *scan_balance = (char)b;
-}
+using mm_test::force_scan_type;
+using mm_test::forced_balance;
 
 struct page *protected_page;
 void protect_one(void *, struct page *page, bool *should_protect) {
