@@ -512,16 +512,25 @@ void mm_age_anon(struct task_struct *t, unsigned int active_percent, unsigned in
     }
 }
 
-void mm_age_code() {
+void mm_age_file_mappings(unsigned int hot_percent) {
     std::lock_guard g(mm_lock);
-    // page_check_references() activates code on its first reference, and a referenced code
-    // page stays active: after a while every page of a mapped program is on the active list.
-    for (auto &[name, f] : files)
-        for (sim_vma *vma : f->i_mmap)
-            if (vma->exec)
-                for (uintptr_t pte : vma->ptes)
-                    if (pte_present(pte))
-                        activate_page(compound_head(pte_page(pte)));
+    for (auto &[name, f] : files) {
+        for (sim_vma *vma : f->i_mmap) {
+            for (unsigned long i = 0; i < vma->ptes.size(); i++) {
+                uintptr_t &pte = vma->ptes[i];
+                if (!pte_present(pte))
+                    continue;
+                // A page is hot or cold for every process that maps it: a spread of the file's
+                // pages, the same in each mapping.
+                if ((uint32_t)(i * 2654435761u) % 100 >= hot_percent)
+                    pte &= ~PTE_YOUNG;
+                // page_check_references() activates code on its first reference, and a
+                // referenced code page stays active: after a while all of it is active.
+                if (vma->exec)
+                    activate_page(compound_head(pte_page(pte)));
+            }
+        }
+    }
 }
 
 void mm_set_swap_bytes(uint64_t bytes) {

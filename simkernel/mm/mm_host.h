@@ -46,8 +46,9 @@ struct page *mm_anon_page(struct task_struct *t, unsigned long n);
 // newest active_percent of each mapping's pages active, the older ones inactive and
 // unreferenced, and the newest hot_percent referenced again since.
 void mm_age_anon(struct task_struct *t, unsigned int active_percent, unsigned int hot_percent);
-// Leaves the code that processes map executable on the active list, as reclaim leaves it.
-void mm_age_code();
+// Leaves mapped file pages as reclaim's aging leaves them: code on the active list, and of
+// every file only hot_percent of the pages referenced since the last scan.
+void mm_age_file_mappings(unsigned int hot_percent);
 // The address space of t goes away (exit_mmap()), and t leaves its group.
 void mm_task_exit(struct task_struct *t);
 

@@ -180,7 +180,7 @@ void populate_default_phone(uint64_t ram_bytes) {
     mm_file_read("/data/misc/logd/logcat", 40 * per_mib);
     mm_file_read("/system/etc/fonts.xml", 1 * per_mib);
     mm_file_read("/system/fonts/NotoColorEmoji.ttf", 10 * per_mib);
-    mm_age_code();
+    mm_age_file_mappings(30);
 }
 
 }  // namespace sim::mm

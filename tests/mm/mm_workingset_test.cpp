@@ -116,8 +116,10 @@ TEST_F(WorkingsetTest, ExecMapping_ActivatedOnFirstReference) {
     EXPECT_EQ(stat["active_file"], 64 * 4096);
     EXPECT_EQ(stat["inactive_file"], (64 + 4096 - 34) * 4096);
     for (unsigned long i = 0; i < 64; i++) {
-        std::string code = sim::mm_page_describe(page_to_pfn(sim::mm_file_page("/data/test/ws_code.so", i)));
-        std::string data = sim::mm_page_describe(page_to_pfn(sim::mm_file_page("/data/test/ws_data.bin", i)));
+        std::string code =
+            sim::mm_page_describe(page_to_pfn(sim::mm_file_page("/data/test/ws_code.so", i)));
+        std::string data =
+            sim::mm_page_describe(page_to_pfn(sim::mm_file_page("/data/test/ws_data.bin", i)));
         EXPECT_NE(code.find("list active_file"), std::string::npos) << code;
         EXPECT_NE(data.find("list inactive_file"), std::string::npos) << data;
         EXPECT_NE(data.find("referenced"), std::string::npos) << data;
