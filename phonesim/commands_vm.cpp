@@ -67,9 +67,21 @@ int cmd_proc(Invocation &inv) {
         struct task_struct *t = find_process(inv, a[2]);
         return t ? memory_result(inv, sim::mm_fault_anon(t, pages)) : 1;
     }
-    if (a.size() == 5 && a[1] == "map" && parse_count(a[4], &pages)) {
+    if (a.size() >= 2 && a[1] == "map") {
+        bool exec = a.size() == 6 && a[2] == "-x";
+        size_t c = exec ? 3 : 2;
+        if (a.size() == c + 3 && parse_count(a[c + 2], &pages)) {
+            struct task_struct *t = find_process(inv, a[c]);
+            return t ? memory_result(inv, sim::mm_map_file(t, a[c + 1], pages, exec)) : 1;
+        }
+    }
+    if (a.size() == 4 && a[1] == "touch" && parse_count(a[3], &pages)) {
         struct task_struct *t = find_process(inv, a[2]);
-        return t ? memory_result(inv, sim::mm_map_file(t, a[3], pages)) : 1;
+        return t ? memory_result(inv, sim::mm_touch(t, pages)) : 1;
+    }
+    if (a.size() == 5 && a[1] == "touch" && parse_count(a[4], &pages)) {
+        struct task_struct *t = find_process(inv, a[2]);
+        return t ? memory_result(inv, sim::mm_touch_file(t, a[3], pages)) : 1;
     }
     if (a.size() == 3 && a[1] == "stop") {
         struct task_struct *t = find_process(inv, a[2]);
@@ -78,7 +90,9 @@ int cmd_proc(Invocation &inv) {
         sim::task_exit(t);
         return 0;
     }
-    inv.error("usage: proc start COMM [MEMCG] | anon COMM PAGES | map COMM FILE PAGES | stop COMM");
+    inv.error(
+        "usage: proc start COMM [MEMCG] | anon COMM PAGES | map [-x] COMM FILE PAGES | "
+        "touch COMM [FILE] PAGES | stop COMM");
     return 1;
 }
 
@@ -126,9 +140,12 @@ std::vector<Builtin> vm_builtins() {
          "                         start a user process with its own address space, in a\n"
          "                         memory cgroup such as apps/uid_10010 (default: the root)\n"
          "  proc anon COMM PAGES   the process allocates and touches PAGES anonymous pages\n"
-         "  proc map COMM FILE PAGES\n"
+         "  proc map [-x] COMM FILE PAGES\n"
          "                         the process maps and touches the first PAGES pages of\n"
-         "                         FILE, a simulated file made on first use\n"
+         "                         FILE, a simulated file made on first use (-x: as code)\n"
+         "  proc touch COMM [FILE] PAGES\n"
+         "                         the process touches its first PAGES anonymous pages (or\n"
+         "                         pages of FILE) again; swapped or reclaimed ones come back\n"
          "  proc stop COMM         the process exits; its mappings go"},
         {"file", cmd_file,
          "file read FILE PAGES   read the first PAGES pages of FILE through the page cache"},

@@ -47,6 +47,8 @@ struct lruvec {
     unsigned long anon_cost;
     unsigned long file_cost;
     unsigned long refaults[ANON_AND_FILE];
+    // Evictions and activations so far, the clock of the workingset's refault distances.
+    unsigned long nonresident_age;
     struct pglist_data *pgdat;
 };
 

@@ -1,8 +1,9 @@
-// Address spaces, the page cache, reverse mapping and the zram swap device (mm/memory.c,
-// mm/filemap.c, mm/rmap.c, mm/swapfile.c). A real model of what the memory manager sees of
-// user space: mappings with one PTE per page (present with its young bit, or a swap entry),
-// page-cache pages shared by every mapping of a file, and rmap walks that find every PTE
-// mapping a page. Processes run no code: they touch pages only when a command makes them.
+// Address spaces, the page cache and reverse mapping (mm/memory.c, mm/filemap.c, mm/rmap.c).
+// A real model of what the memory manager sees of user space: mappings with one PTE per page
+// (present with its young bit, or a swap entry), page-cache pages shared by every mapping of
+// a file with the shadows of evicted ones, swap-in of touched swap entries, and rmap walks
+// that find every PTE mapping a page. Processes run no code: they touch pages only when a
+// command makes them.
 #include "simkernel/mm/memcontrol_host.h"
 #include "simkernel/mm/mm_host.h"
 #include "simkernel/mm/mm_internal.h"
@@ -11,6 +12,7 @@
 #include <platform/sched.h>
 #include <platform/trace/hooks/mm.h>
 
+#include <algorithm>
 #include <list>
 #include <map>
 #include <memory>
@@ -27,6 +29,7 @@ struct sim_file {
     struct address_space mapping;
     std::vector<struct page *> cache;  // by index; a compound page's frames each have an entry
     std::vector<struct sim_vma *> i_mmap;
+    std::unordered_map<unsigned long, sim::mm::Shadow> shadows;  // of evicted pages, by index
     unsigned int order = 0;
 };
 
@@ -37,6 +40,7 @@ struct sim_vma {
     struct sim_file *file;  // null for anonymous memory
     struct anon_vma av;
     bool locked;
+    bool exec;
     // One entry per page: 0 (none), a page pointer with PTE_YOUNG, or a swap entry.
     std::vector<uintptr_t> ptes;
 };
@@ -52,16 +56,8 @@ namespace {
 constexpr uintptr_t PTE_YOUNG = 1, PTE_SWAP = 2;
 
 std::recursive_mutex mm_lock;
-std::atomic<long> nr_swap_pages{0};
 std::unordered_map<const struct mm_struct *, std::unique_ptr<sim_mm>> spaces;
 std::map<std::string, std::unique_ptr<sim_file>, std::less<>> files;
-
-// zram: slot use counts (swap cache plus swap PTEs) and the group each slot is charged to.
-struct SwapDevice {
-    std::vector<unsigned short> count;
-    std::vector<struct mem_cgroup *> owner;
-    std::vector<unsigned long> free_slots;
-} zram;
 
 bool pte_present(uintptr_t pte) {
     return pte && !(pte & PTE_SWAP);
@@ -84,12 +80,6 @@ bool update_mapcount(struct page *page, bool inc) {
     if (success)
         return first;
     return inc ? atomic_inc_and_test(&page->_mapcount) : atomic_add_negative(-1, &page->_mapcount);
-}
-
-struct mem_cgroup *online_memcg(struct mem_cgroup *memcg) {
-    while (!mem_cgroup_online(memcg))
-        memcg = parent_mem_cgroup(memcg);
-    return memcg;
 }
 
 sim_mm *mm_of(struct task_struct *t) {
@@ -139,10 +129,60 @@ struct page *filemap_get_page(sim_file *f, unsigned long index, struct mem_cgrou
     for (unsigned long i = 0; i < (1UL << order); i++)
         f->cache[base + i] = head + i;
     mod_memcg_state(memcg, NR_FILE_PAGES, 1L << order);
+    // add_to_page_cache_lru(): a page read again after its eviction may be a refault.
+    auto shadow = f->shadows.find(base);
+    if (shadow != f->shadows.end()) {
+        workingset_refault(head, shadow->second);
+        f->shadows.erase(shadow);
+    }
     lru_cache_add(head);
     struct page *p = f->cache[index];
     get_page(p);
     return p;
+}
+
+// A page fault on page i of a file mapping: the page from the page cache, read in if it is
+// not there.
+int filemap_fault(sim_vma &vma, unsigned long i) {
+    struct mem_cgroup *memcg = task_memcg(vma.owner->task);
+    bool major = false;
+    struct page *page = filemap_get_page(vma.file, i, memcg, &major);
+    if (!page)
+        return -ENOMEM;
+    count_vm_events(PGFAULT, 1);
+    count_memcg_events(memcg, PGFAULT, 1);
+    if (major) {
+        count_vm_events(PGMAJFAULT, 1);
+        count_memcg_events(memcg, PGMAJFAULT, 1);
+    }
+    page_add_file_rmap(page);
+    vma.ptes[i] = (uintptr_t)page | PTE_YOUNG;
+    return 0;
+}
+
+// do_swap_page() for a device that does its I/O synchronously (zram): the page is read
+// straight into a new page, skipping the swap cache, and the slot is freed.
+int do_swap_page(sim_vma &vma, unsigned long i) {
+    struct mem_cgroup *memcg = task_memcg(vma.owner->task);
+    unsigned long slot = pte_slot(vma.ptes[i]);
+    struct page *page = alloc_pages(GFP_HIGHUSER_MOVABLE, 0);
+    if (!page)
+        return -ENOMEM;
+    mem_cgroup_charge(page, memcg);
+    SetPageSwapBacked(page);
+    page->mapping = (struct address_space *)((uintptr_t)&vma.av | PAGE_MAPPING_ANON);
+    page->index = i;
+    workingset_refault(page, swap_get_shadow(slot));
+    lru_cache_add(page);
+    swap_readpage(page);
+    count_vm_events(PGFAULT, 1);
+    count_memcg_events(memcg, PGFAULT, 1);
+    count_vm_events(PGMAJFAULT, 1);
+    count_memcg_events(memcg, PGMAJFAULT, 1);
+    page_add_new_anon_rmap(page);
+    vma.ptes[i] = (uintptr_t)page | PTE_YOUNG;
+    swap_free(slot);
+    return 0;
 }
 
 void zap_vma(sim_vma &vma) {
@@ -191,6 +231,12 @@ std::recursive_mutex &big_lock() {
     return mm_lock;
 }
 
+struct mem_cgroup *online_memcg(struct mem_cgroup *memcg) {
+    while (!mem_cgroup_online(memcg))
+        memcg = parent_mem_cgroup(memcg);
+    return memcg;
+}
+
 void page_add_new_anon_rmap(struct page *page) {
     SetPageSwapBacked(page);
     if (update_mapcount(page, true))
@@ -228,14 +274,15 @@ void page_remove_rmap(struct page *page) {
         clear_page_mlock(head);
 }
 
-int page_referenced(struct page *page, bool *vm_locked) {
+int page_referenced(struct page *page, unsigned long *vm_flags) {
     int referenced = 0;
     rmap_walk(page, [&](sim_vma &vma, uintptr_t &pte, struct page *) {
         if (vma.locked)
-            *vm_locked = true;
+            *vm_flags |= VM_LOCKED;
         if (pte & PTE_YOUNG) {
             pte &= ~PTE_YOUNG;
             referenced++;
+            *vm_flags |= vma.exec ? VM_EXEC : 0;
         }
     });
     return referenced;
@@ -245,7 +292,7 @@ bool try_to_unmap(struct page *page) {
     rmap_walk(page, [&](sim_vma &, uintptr_t &pte, struct page *sub) {
         if (PageAnon(sub)) {
             unsigned long slot = compound_head(sub)->private_data;
-            zram.count[slot]++;
+            swap_duplicate(slot);
             pte = swp_pte(slot);
         } else {
             pte = 0;
@@ -259,93 +306,37 @@ bool try_to_unmap(struct page *page) {
     return true;
 }
 
-bool remove_mapping(struct page *page) {
+bool remove_mapping(struct page *page, struct mem_cgroup *target) {
     // The isolation reference and the page (or swap) cache's; anything more is a user.
     if (atomic_cmpxchg(&page->_refcount, 2, 0) != 2)
         return false;
+    Shadow shadow = workingset_eviction(page, target);
     if (PageSwapCache(page)) {
         ClearPageSwapCache(page);
+        swap_set_shadow(page->private_data, shadow);
         swap_free(page->private_data);
         page->private_data = 0;
     } else {
         sim_file *f = page->mapping->host;
         for (unsigned long i = 0; i < compound_nr(page); i++)
             f->cache[page->index + i] = nullptr;
+        f->shadows[page->index] = shadow;
         mod_memcg_state(page->mem_cgroup, NR_FILE_PAGES, -(long)thp_nr_pages(page));
     }
     page->mapping = nullptr;
     return true;
 }
 
-bool add_to_swap(struct page *page) {
-    if (zram.free_slots.empty())
-        return false;
-    unsigned long slot = zram.free_slots.back();
-    zram.free_slots.pop_back();
-    nr_swap_pages.fetch_sub(1, std::memory_order_relaxed);
-    zram.count[slot] = 1;
-    zram.owner[slot] = page->mem_cgroup;
-    mod_memcg_state(page->mem_cgroup, NR_SWAP, 1);
-    page->private_data = slot;
-    SetPageSwapCache(page);
-    SetPageDirty(page);
-    get_page(page);
-    return true;
-}
-
-void swap_writepage(struct page *page) {
-    // zram completes the write before returning: the page is clean and not under writeback.
-    ClearPageDirty(page);
-    count_vm_events(PSWPOUT, 1);
-}
-
-void swap_free(unsigned long slot) {
-    if (--zram.count[slot])
-        return;
-    mod_memcg_state(online_memcg(zram.owner[slot]), NR_SWAP, -1);
-    zram.owner[slot] = nullptr;
-    zram.free_slots.push_back(slot);
-    nr_swap_pages.fetch_add(1, std::memory_order_relaxed);
-}
-
-void swap_set_total(unsigned long pages) {
-    std::lock_guard g(mm_lock);
-    if (pages < zram.count.size()) {
-        for (unsigned long s = pages; s < zram.count.size(); s++)
-            if (zram.count[s]) {
-                fprintf(stderr, "mm: cannot shrink zram below slot %lu in use\n", s);
-                abort();
-            }
-        std::erase_if(zram.free_slots, [pages](unsigned long s) { return s >= pages; });
-    } else {
-        for (unsigned long s = pages; s-- > zram.count.size();)
-            zram.free_slots.push_back(s);
-    }
-    zram.count.resize(pages, 0);
-    zram.owner.resize(pages, nullptr);
-    total_swap_pages = (long)pages;
-    nr_swap_pages.store((long)zram.free_slots.size(), std::memory_order_relaxed);
-}
-
 void memory_shutdown() {
     std::lock_guard g(mm_lock);
     spaces.clear();
     files.clear();
-    zram = SwapDevice{};
-    total_swap_pages = 0;
-    nr_swap_pages = 0;
+    swap_shutdown();
 }
 
 }  // namespace sim::mm
 
 using namespace sim::mm;
-
-extern "C" {
-__attribute__((visibility("default"))) long total_swap_pages;
-__attribute__((visibility("default"))) long get_nr_swap_pages(void) {
-    return nr_swap_pages.load(std::memory_order_relaxed);
-}
-}
 
 extern "C" __attribute__((visibility("default"))) int __page_mapcount(struct page *page) {
     int ret = atomic_read(&page->_mapcount) + 1;
@@ -367,7 +358,7 @@ int mm_fault_anon(struct task_struct *t, unsigned long pages, bool locked) {
         return -EFAULT;
     sim_mm *mm = mm_of(t);
     struct mem_cgroup *memcg = task_memcg(t);
-    sim_vma &vma = mm->vmas.emplace_back(sim_vma{mm, nullptr, {}, locked, {}});
+    sim_vma &vma = mm->vmas.emplace_back(sim_vma{mm, nullptr, {}, locked, false, {}});
     vma.av.vma = &vma;
     vma.ptes.assign(pages, 0);
     for (unsigned long i = 0; i < pages; i++) {
@@ -388,28 +379,54 @@ int mm_fault_anon(struct task_struct *t, unsigned long pages, bool locked) {
     return 0;
 }
 
-int mm_map_file(struct task_struct *t, std::string_view file, unsigned long pages) {
+int mm_map_file(struct task_struct *t, std::string_view file, unsigned long pages, bool exec) {
     std::lock_guard g(mm_lock);
     if (!t->mm)
         return -EFAULT;
     sim_mm *mm = mm_of(t);
-    struct mem_cgroup *memcg = task_memcg(t);
     sim_file *f = file_get(file);
-    sim_vma &vma = mm->vmas.emplace_back(sim_vma{mm, f, {}, false, {}});
+    sim_vma &vma = mm->vmas.emplace_back(sim_vma{mm, f, {}, false, exec, {}});
     vma.av.vma = &vma;
     vma.ptes.assign(pages, 0);
     f->i_mmap.push_back(&vma);
-    for (unsigned long i = 0; i < pages; i++) {
-        bool major = false;
-        struct page *page = filemap_get_page(f, i, memcg, &major);
-        if (!page)
-            return -ENOMEM;
-        count_vm_events(PGFAULT, 1);
-        count_memcg_events(memcg, PGFAULT, 1);
-        if (major)
-            count_memcg_events(memcg, PGMAJFAULT, 1);
-        page_add_file_rmap(page);
-        vma.ptes[i] = (uintptr_t)page | PTE_YOUNG;
+    for (unsigned long i = 0; i < pages; i++)
+        if (int err = filemap_fault(vma, i))
+            return err;
+    return 0;
+}
+
+int mm_touch(struct task_struct *t, unsigned long pages) {
+    std::lock_guard g(mm_lock);
+    auto it = spaces.find(t->mm);
+    if (it == spaces.end())
+        return 0;
+    for (sim_vma &vma : it->second->vmas) {
+        if (vma.file)
+            continue;
+        for (unsigned long i = 0; i < vma.ptes.size() && pages; i++, pages--) {
+            if (pte_present(vma.ptes[i]))
+                vma.ptes[i] |= PTE_YOUNG;
+            else if (int err = do_swap_page(vma, i))
+                return err;
+        }
+    }
+    return 0;
+}
+
+int mm_touch_file(struct task_struct *t, std::string_view file, unsigned long pages) {
+    std::lock_guard g(mm_lock);
+    auto it = spaces.find(t->mm);
+    if (it == spaces.end())
+        return 0;
+    for (sim_vma &vma : it->second->vmas) {
+        if (!vma.file || vma.file->name != file)
+            continue;
+        for (unsigned long i = 0; i < std::min(pages, vma.ptes.size()); i++) {
+            if (pte_present(vma.ptes[i]))
+                vma.ptes[i] |= PTE_YOUNG;
+            else if (int err = filemap_fault(vma, i))
+                return err;
+        }
     }
     return 0;
 }
@@ -468,6 +485,52 @@ void mm_task_exit(struct task_struct *t) {
         }
     }
     memcg_forget_task(t);
+}
+
+void mm_age_anon(struct task_struct *t, unsigned int active_percent, unsigned int hot_percent) {
+    std::lock_guard g(mm_lock);
+    auto it = spaces.find(t->mm);
+    if (it == spaces.end())
+        return;
+    for (sim_vma &vma : it->second->vmas) {
+        if (vma.file || vma.locked)
+            continue;
+        // The older pages went inactive when shrink_lruvec() last found inactive_is_low();
+        // nothing referenced them since. The newer ones are active, the hottest young.
+        unsigned long n = vma.ptes.size();
+        unsigned long first_active = n - n * active_percent / 100;
+        unsigned long first_hot = n - n * hot_percent / 100;
+        for (unsigned long i = 0; i < n; i++) {
+            if (!pte_present(vma.ptes[i]))
+                continue;
+            struct page *page = pte_page(vma.ptes[i]);
+            if (i < first_hot)
+                vma.ptes[i] &= ~PTE_YOUNG;
+            if (i >= first_active)
+                activate_page(page);
+        }
+    }
+}
+
+void mm_age_file_mappings(unsigned int hot_percent) {
+    std::lock_guard g(mm_lock);
+    for (auto &[name, f] : files) {
+        for (sim_vma *vma : f->i_mmap) {
+            for (unsigned long i = 0; i < vma->ptes.size(); i++) {
+                uintptr_t &pte = vma->ptes[i];
+                if (!pte_present(pte))
+                    continue;
+                // A page is hot or cold for every process that maps it: a spread of the file's
+                // pages, the same in each mapping.
+                if ((uint32_t)(i * 2654435761u) % 100 >= hot_percent)
+                    pte &= ~PTE_YOUNG;
+                // page_check_references() activates code on its first reference, and a
+                // referenced code page stays active: after a while all of it is active.
+                if (vma->exec)
+                    activate_page(compound_head(pte_page(pte)));
+            }
+        }
+    }
 }
 
 void mm_set_swap_bytes(uint64_t bytes) {

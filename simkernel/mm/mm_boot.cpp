@@ -53,6 +53,7 @@ void mm_boot(const BootParams &params) {
     mm::swap_set_total(params.swap_bytes >> PAGE_SHIFT);
     proc_create_single("meminfo", 0, nullptr, meminfo_show);
     proc_create_single("vmstat", 0, nullptr, vmstat_show);
+    mm::zram_sysfs_boot();
     mm::cgroup_fs_boot();
     mm_up = true;
     mm::populate_default_phone(params.ram_bytes);

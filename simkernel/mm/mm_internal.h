@@ -42,7 +42,10 @@ enum VmEvent {
     PGPGOUT,
     PGFAULT,
     PGMAJFAULT,
+    PSWPIN,
     PSWPOUT,
+    ALLOCSTALL_NORMAL,
+    ALLOCSTALL_MOVABLE,
     PGACTIVATE,
     PGDEACTIVATE,
     PGREFILL,
@@ -50,7 +53,15 @@ enum VmEvent {
     PGSTEAL_DIRECT,
     PGSCAN_KSWAPD,
     PGSCAN_DIRECT,
-    ALLOCSTALL,
+    PGSCAN_ANON,
+    PGSCAN_FILE,
+    PGSTEAL_ANON,
+    PGSTEAL_FILE,
+    // Node statistics in the kernel; only ever counted up, so kept with the events.
+    WORKINGSET_REFAULT_ANON,
+    WORKINGSET_REFAULT_FILE,
+    WORKINGSET_ACTIVATE_ANON,
+    WORKINGSET_ACTIVATE_FILE,
     NR_VM_EVENTS
 };
 
@@ -119,28 +130,62 @@ void lru_cache_add(struct page *page);
 // reference).
 void putback_lru_page(struct page *page);
 void mark_page_accessed(struct page *page);
+// An inactive page on its LRU list moves to the active one (pgactivate).
+void activate_page(struct page *page);
 void get_page(struct page *page);
 void put_page(struct page *page);
 
-// --- rmap and address spaces (rmap.cpp, memory.cpp) ---
+// --- rmap and address spaces (memory.cpp) ---
+// vm_flags that reclaim looks at.
+constexpr unsigned long VM_EXEC = 0x00000004, VM_LOCKED = 0x00002000;
 void page_add_new_anon_rmap(struct page *page);
 void page_add_file_rmap(struct page *page);
 void page_remove_rmap(struct page *page);
-// Young PTEs mapping page, cleared as it counts them; *vm_locked if a locked VMA maps it.
-int page_referenced(struct page *page, bool *vm_locked);
+// Young PTEs mapping page, cleared as it counts them. *vm_flags gains VM_LOCKED if a locked
+// VMA maps the page, and the flags of every VMA whose PTE was young.
+int page_referenced(struct page *page, unsigned long *vm_flags);
 // Unmaps page from every address space; anonymous PTEs become the swap entry in
 // page->private. Returns true when no mapping is left.
 bool try_to_unmap(struct page *page);
-// Drops a clean page-cache page that nothing maps or holds; false if it is still in use.
-bool remove_mapping(struct page *page);
+// Drops a clean page-cache or swap-cache page that nothing maps or holds, leaving the shadow
+// of its eviction by reclaim of target; false if it is still in use.
+bool remove_mapping(struct page *page, struct mem_cgroup *target);
+// The nearest online group at or above memcg: where an offlined group's charges went.
+struct mem_cgroup *online_memcg(struct mem_cgroup *memcg);
 
-// --- swap (swap_state.cpp) ---
-// A free slot of the zram device for page (page->private, PG_swapcache), or false if full.
+// --- workingset (workingset.cpp) ---
+// What an evicted page leaves behind: when, on its group's clock of evictions and
+// activations, it went, and whether it had been active.
+struct Shadow {
+    struct mem_cgroup *memcg = nullptr;  // null: no shadow
+    unsigned long eviction = 0;
+    bool workingset = false;
+};
+Shadow workingset_eviction(struct page *page, struct mem_cgroup *target);
+// A page read back in after its eviction: counts the refault and activates the page if it
+// was evicted within the size of the workingset. The page is not yet on an LRU list.
+void workingset_refault(struct page *page, const Shadow &shadow);
+// A page was activated by a reference.
+void workingset_activation(struct page *page);
+void workingset_age_nonresident(struct lruvec *lruvec, unsigned long nr_pages);
+// The cost of reclaiming a kind of pages: rotations and refaults (mm/swap.c).
+void lru_note_cost(struct lruvec *lruvec, bool file, unsigned long nr_pages);
+
+// --- swap device (zram.cpp) ---
+// A free slot and its compressed copy for page (page->private, PG_swapcache), or false if
+// the device or its pool is full.
 bool add_to_swap(struct page *page);
 // The page is written out: its swap-cache reference and slot ownership go to the PTEs.
 void swap_writepage(struct page *page);
+void swap_readpage(struct page *page);
+void swap_duplicate(unsigned long slot);
+unsigned short swap_count(unsigned long slot);
+void swap_set_shadow(unsigned long slot, const Shadow &shadow);
+Shadow swap_get_shadow(unsigned long slot);
 void swap_free(unsigned long slot);
 void swap_set_total(unsigned long pages);
+void zram_sysfs_boot();
+void swap_shutdown();
 
 // --- reclaim (vmscan.cpp) ---
 unsigned long try_to_free_pages(gfp_t gfp, unsigned int order);

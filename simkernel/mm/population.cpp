@@ -83,13 +83,14 @@ const char *const apps[] = {
 const struct {
     const char *path;
     unsigned int mib;
+    bool exec;  // compiled code, mapped executable
 } framework[] = {
-    {"/system/framework/arm64/boot-framework.oat", 18},
-    {"/system/framework/framework.jar", 8},
-    {"/system/framework/arm64/boot.oat", 6},
-    {"/apex/com.android.art/lib64/libart.so", 3},
-    {"/system/lib64/libhwui.so", 4},
-    {"/system/lib64/libandroid_runtime.so", 2},
+    {"/system/framework/arm64/boot-framework.oat", 18, true},
+    {"/system/framework/framework.jar", 8, false},
+    {"/system/framework/arm64/boot.oat", 6, true},
+    {"/apex/com.android.art/lib64/libart.so", 3, true},
+    {"/system/lib64/libhwui.so", 4, true},
+    {"/system/lib64/libandroid_runtime.so", 2, true},
 };
 // Mapped by every native service and every zygote process.
 const struct {
@@ -115,17 +116,21 @@ void populate_default_phone(uint64_t ram_bytes) {
     if (!per_mib)
         return;
     uint32_t seed = 20261208;
+    // Lists balanced as inactive_is_low() keeps a group's below 1 GiB: as much inactive as
+    // active. How much of each process's heap it has used lately; a stream of its own, so that the
+    // sizes drawn from seed do not depend on it.
+    uint32_t heat = 20261209;
     memcg_mkdir("system");
     memcg_mkdir("apps");
     struct mem_cgroup *system = memcg_lookup("system");
 
     auto map_common = [&](struct task_struct *t, bool zygote) {
         for (const auto &lib : native_libs)
-            mm_map_file(t, lib.path, lib.mib * per_mib);
+            mm_map_file(t, lib.path, lib.mib * per_mib, true);
         if (!zygote)
             return;
         for (const auto &f : framework)
-            mm_map_file(t, f.path, f.mib * per_mib);
+            mm_map_file(t, f.path, f.mib * per_mib, f.exec);
     };
 
     for (const Service &s : services) {
@@ -136,6 +141,7 @@ void populate_default_phone(uint64_t ram_bytes) {
             memcg_move_task(t, system);
         map_common(t, s.zygote);
         mm_fault_anon(t, s.anon_mib * per_mib, s.locked);
+        mm_age_anon(t, 50, 10 + next_rand(&heat) % 30);
     }
 
     // Zygote preloads the framework: read twice, its page cache is on the active list.
@@ -159,6 +165,7 @@ void populate_default_phone(uint64_t ram_bytes) {
         std::string apk = std::string("/data/app/") + app + "/base.apk";
         mm_map_file(t, apk, (2 + next_rand(&seed) % 8) * per_mib);
         mm_fault_anon(t, (24 + next_rand(&seed) % 72) * per_mib);
+        mm_age_anon(t, 50, 5 + next_rand(&heat) % 40);
         uid++;
     }
 
@@ -173,6 +180,7 @@ void populate_default_phone(uint64_t ram_bytes) {
     mm_file_read("/data/misc/logd/logcat", 40 * per_mib);
     mm_file_read("/system/etc/fonts.xml", 1 * per_mib);
     mm_file_read("/system/fonts/NotoColorEmoji.ttf", 10 * per_mib);
+    mm_age_file_mappings(30);
 }
 
 }  // namespace sim::mm

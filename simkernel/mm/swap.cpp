@@ -4,6 +4,7 @@
 
 #include <platform/trace/hooks/mm.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -63,7 +64,7 @@ void putback_lru_page(struct page *page) {
     put_page(page);
 }
 
-static void activate_page(struct page *page) {
+void activate_page(struct page *page) {
     struct lruvec *lruvec = page_lruvec(page);
     spin_lock_irq(&lruvec->lru_lock);
     if (PageLRU(page) && !PageActive(page) && !PageUnevictable(page)) {
@@ -87,7 +88,28 @@ void mark_page_accessed(struct page *page) {
         if (PageLRU(page))
             activate_page(page);
         ClearPageReferenced(page);
+        workingset_activation(page);
     }
+}
+
+void lru_note_cost(struct lruvec *lruvec, bool file, unsigned long nr_pages) {
+    do {
+        if (file)
+            lruvec->file_cost += nr_pages;
+        else
+            lruvec->anon_cost += nr_pages;
+        // Decay the costs so that they follow the recent past, over a quarter of the lists.
+        struct mem_cgroup *memcg = lruvec_memcg(lruvec);
+        unsigned long lrusize = 0;
+        for (int lru = LRU_INACTIVE_ANON; lru <= LRU_ACTIVE_FILE; lru++)
+            lrusize += (unsigned long)std::max(0L, memcg_state(memcg, (NodeStat)lru));
+        if (lruvec->file_cost + lruvec->anon_cost > lrusize / 4) {
+            lruvec->file_cost /= 2;
+            lruvec->anon_cost /= 2;
+        }
+        struct mem_cgroup *parent = parent_mem_cgroup(memcg);
+        lruvec = parent ? mem_cgroup_lruvec(parent, nullptr) : nullptr;
+    } while (lruvec);
 }
 
 void get_page(struct page *page) {

@@ -1,7 +1,7 @@
 // Page reclaim (mm/vmscan.c, 5.10): a real model of direct, memcg and kswapd reclaim:
 // priorities 12 to 0, get_scan_count() with the vendor scan-type hook, inactive-list shrinking
 // with reference checks, swap-out to zram and page-cache drop, active-list aging, and the
-// protection hook on every page reclaim considers. Refaults (the workingset) are not tracked.
+// protection hook on every page reclaim considers.
 #include "simkernel/mm/mm_internal.h"
 
 #include <platform/kthread.h>
@@ -39,6 +39,9 @@ enum page_references {
     PAGEREF_ACTIVATE,
 };
 
+// The zones of an arm64 node; only which of the last two an allocation may use matters here.
+enum zone_type { ZONE_DMA, ZONE_DMA32, ZONE_NORMAL, ZONE_MOVABLE };
+
 constexpr unsigned int DEACTIVATE_ANON = 1, DEACTIVATE_FILE = 2;
 constexpr int MAX_RECLAIM_RETRIES = 16;
 constexpr gfp_t GFP_RECLAIM_MASK = __GFP_RECLAIM | __GFP_HIGH | __GFP_IO | __GFP_FS | __GFP_NOWARN |
@@ -55,6 +58,7 @@ struct scan_control {
     bool cache_trim_mode = false, file_is_tiny = false;
     int priority = DEF_PRIORITY;
     gfp_t gfp_mask = 0;
+    enum zone_type reclaim_idx = ZONE_MOVABLE;  // the highest zone reclaim may take pages from
     unsigned long nr_scanned = 0, nr_reclaimed = 0;
 };
 
@@ -75,11 +79,6 @@ unsigned long lruvec_lru_size(struct lruvec *lruvec, enum lru_list lru) {
 
 unsigned long lruvec_page_state(struct lruvec *lruvec, NodeStat item) {
     return (unsigned long)std::max(0L, memcg_state(lruvec_memcg(lruvec), item));
-}
-
-struct lruvec *parent_lruvec(struct lruvec *lruvec) {
-    struct mem_cgroup *parent = parent_mem_cgroup(lruvec_memcg(lruvec));
-    return parent ? mem_cgroup_lruvec(parent, nullptr) : nullptr;
 }
 
 bool page_mapped(struct page *page) {
@@ -140,6 +139,8 @@ unsigned long move_pages_to_lru(struct lruvec *lruvec, struct list_head *list) {
         SetPageLRU(page);
         enum lru_list lru = page_lru(page);
         add_page_to_lru_list(page, lruvec, lru);
+        if (PageActive(page))
+            workingset_age_nonresident(lruvec, thp_nr_pages(page));
         if (atomic_dec_and_test(&page->_refcount)) {
             ClearPageLRU(page);
             del_page_from_lru_list(page, lruvec, lru);
@@ -162,23 +163,6 @@ unsigned long move_pages_to_lru(struct lruvec *lruvec, struct list_head *list) {
     return nr_moved;
 }
 
-void lru_note_cost(struct lruvec *lruvec, bool file, unsigned long nr_pages) {
-    do {
-        if (file)
-            lruvec->file_cost += nr_pages;
-        else
-            lruvec->anon_cost += nr_pages;
-        unsigned long lrusize = lruvec_page_state(lruvec, NR_INACTIVE_ANON) +
-                                lruvec_page_state(lruvec, NR_ACTIVE_ANON) +
-                                lruvec_page_state(lruvec, NR_INACTIVE_FILE) +
-                                lruvec_page_state(lruvec, NR_ACTIVE_FILE);
-        if (lruvec->file_cost + lruvec->anon_cost > lrusize / 4) {
-            lruvec->file_cost /= 2;
-            lruvec->anon_cost /= 2;
-        }
-    } while ((lruvec = parent_lruvec(lruvec)));
-}
-
 bool should_protect(struct page *page) {
     bool protect = false;
     trace_android_vh_page_should_be_protected(page, &protect);
@@ -186,15 +170,18 @@ bool should_protect(struct page *page) {
 }
 
 enum page_references page_check_references(struct page *page) {
-    bool vm_locked = false;
-    int referenced_ptes = page_referenced(page, &vm_locked);
+    unsigned long vm_flags = 0;
+    int referenced_ptes = page_referenced(page, &vm_flags);
     int referenced_page = TestClearPageReferenced(page);
-    if (vm_locked)
+    if (vm_flags & VM_LOCKED)
         return PAGEREF_RECLAIM;
     if (referenced_ptes) {
         // A second reference, or a page shared by several mappings, stays in memory.
         SetPageReferenced(page);
         if (referenced_page || referenced_ptes > 1)
+            return PAGEREF_ACTIVATE;
+        // Executable file pages are activated after their first use: code is costly to lose.
+        if ((vm_flags & VM_EXEC) && !PageSwapBacked(page))
             return PAGEREF_ACTIVATE;
         return PAGEREF_KEEP;
     }
@@ -245,7 +232,7 @@ unsigned long shrink_page_list(struct list_head *page_list, scan_control *sc,
             swap_writepage(page);
             *nr_pageout += nr_pages;
         }
-        if (!remove_mapping(page))
+        if (!remove_mapping(page, sc->target_mem_cgroup))
             goto keep;
         nr_reclaimed += nr_pages;
         list_add(&page->lru, &free_pages);
@@ -291,6 +278,7 @@ unsigned long shrink_inactive_list(unsigned long nr_to_scan, struct lruvec *lruv
     if (!cgroup_reclaim(sc))
         count_vm_events(item, nr_scanned);
     count_memcg_events(memcg, item, nr_scanned);
+    count_vm_events((VmEvent)(PGSCAN_ANON + file), nr_scanned);
     spin_unlock_irq(&lruvec->lru_lock);
     if (nr_taken == 0)
         return 0;
@@ -304,6 +292,7 @@ unsigned long shrink_inactive_list(unsigned long nr_to_scan, struct lruvec *lruv
     if (!cgroup_reclaim(sc))
         count_vm_events(item, nr_reclaimed);
     count_memcg_events(memcg, item, nr_reclaimed);
+    count_vm_events((VmEvent)(PGSTEAL_ANON + file), nr_reclaimed);
     spin_unlock_irq(&lruvec->lru_lock);
     lru_note_cost(lruvec, file, nr_pageout);
     return nr_reclaimed;
@@ -316,7 +305,7 @@ void shrink_active_list(unsigned long nr_to_scan, struct lruvec *lruvec, scan_co
     LIST_HEAD(l_inactive);
     bool file = is_file_lru(lru);
     struct mem_cgroup *memcg = lruvec_memcg(lruvec);
-    unsigned long nr_scanned, nr_rotated = 0;
+    unsigned long nr_scanned;
 
     spin_lock_irq(&lruvec->lru_lock);
     unsigned long nr_taken = isolate_lru_pages(nr_to_scan, lruvec, &l_hold, &nr_scanned, lru);
@@ -333,12 +322,14 @@ void shrink_active_list(unsigned long nr_to_scan, struct lruvec *lruvec, scan_co
             putback_lru_page(page);
             continue;
         }
-        // Clears the young bits; executable mappings, which would keep a referenced file
-        // page active, are not modelled.
-        bool vm_locked = false;
-        page_referenced(page, &vm_locked);
+        // Referenced code stays active: executable file pages get another trip round the
+        // active list, all others are deactivated even if referenced.
+        unsigned long vm_flags = 0;
+        if (page_referenced(page, &vm_flags) && (vm_flags & VM_EXEC) && !PageSwapBacked(page)) {
+            list_add(&page->lru, &l_active);
+            continue;
+        }
         if (should_protect(page)) {
-            nr_rotated += thp_nr_pages(page);
             list_add(&page->lru, &l_active);
             continue;
         }
@@ -354,7 +345,6 @@ void shrink_active_list(unsigned long nr_to_scan, struct lruvec *lruvec, scan_co
     count_memcg_events(memcg, PGDEACTIVATE, nr_deactivate);
     mod_memcg_state(memcg, (NodeStat)(NR_ISOLATED_ANON + file), -(long)nr_taken);
     spin_unlock_irq(&lruvec->lru_lock);
-    lru_note_cost(lruvec, file, nr_rotated);
 }
 
 bool inactive_is_low(struct lruvec *lruvec, enum lru_list inactive_lru) {
@@ -504,13 +494,19 @@ void shrink_node(scan_control *sc) {
     sc->anon_cost = target_lruvec->anon_cost;
     sc->file_cost = target_lruvec->file_cost;
 
-    // Target inactive:active ratios (no refaults are tracked to add to them).
+    // Age the active lists when the inactive ones are too small, or when pages came back
+    // as refaults that activated them since the last reclaim: the workingset is changing.
     if (!sc->force_deactivate) {
-        if (inactive_is_low(target_lruvec, LRU_INACTIVE_ANON))
+        struct mem_cgroup *target = lruvec_memcg(target_lruvec);
+        unsigned long refaults = memcg_events(target, WORKINGSET_ACTIVATE_ANON);
+        if (refaults != target_lruvec->refaults[0] ||
+            inactive_is_low(target_lruvec, LRU_INACTIVE_ANON))
             sc->may_deactivate |= DEACTIVATE_ANON;
         else
             sc->may_deactivate &= ~DEACTIVATE_ANON;
-        if (inactive_is_low(target_lruvec, LRU_INACTIVE_FILE))
+        refaults = memcg_events(target, WORKINGSET_ACTIVATE_FILE);
+        if (refaults != target_lruvec->refaults[1] ||
+            inactive_is_low(target_lruvec, LRU_INACTIVE_FILE))
             sc->may_deactivate |= DEACTIVATE_FILE;
         else
             sc->may_deactivate &= ~DEACTIVATE_FILE;
@@ -537,12 +533,21 @@ void shrink_node(scan_control *sc) {
     } while ((memcg = mem_cgroup_iter(sc->target_mem_cgroup, memcg, nullptr)));
 }
 
+// The next reclaim of target ages its active lists if refaults activate pages meanwhile.
+void snapshot_refaults(struct mem_cgroup *target) {
+    struct lruvec *target_lruvec = mem_cgroup_lruvec(target, nullptr);
+    target = lruvec_memcg(target_lruvec);
+    target_lruvec->refaults[0] = memcg_events(target, WORKINGSET_ACTIVATE_ANON);
+    target_lruvec->refaults[1] = memcg_events(target, WORKINGSET_ACTIVATE_FILE);
+}
+
 unsigned long do_try_to_free_pages(scan_control *sc) {
     std::lock_guard g(big_lock());
     int initial_priority = sc->priority;
 retry:
     if (!cgroup_reclaim(sc))
-        count_vm_events(ALLOCSTALL, 1);
+        count_vm_events(sc->reclaim_idx == ZONE_MOVABLE ? ALLOCSTALL_MOVABLE : ALLOCSTALL_NORMAL,
+                        1);
     do {
         sc->nr_scanned = 0;
         shrink_node(sc);
@@ -552,6 +557,7 @@ retry:
             sc->may_writepage = true;
     } while (--sc->priority >= 0);
 
+    snapshot_refaults(sc->target_mem_cgroup);
     if (sc->nr_reclaimed)
         return sc->nr_reclaimed;
     // The ratio targets kept active lists from being aged: retry with aging forced.
@@ -587,7 +593,7 @@ void balance_pgdat() {
         unsigned long nr_reclaimed = sc.nr_reclaimed;
         bool raise_priority = true;
         if (pgdat_balanced())
-            return;
+            goto out;
         age_active_anon(&sc);
         sc.may_writepage = true;
         sc.may_swap = true;
@@ -602,6 +608,8 @@ void balance_pgdat() {
     } while (sc.priority >= 1);
     if (!sc.nr_reclaimed)
         kswapd_failures.fetch_add(1);
+out:
+    snapshot_refaults(nullptr);
 }
 
 }  // namespace
@@ -610,6 +618,7 @@ unsigned long try_to_free_pages(gfp_t gfp, unsigned int) {
     scan_control sc;
     sc.nr_to_reclaim = SWAP_CLUSTER_MAX;
     sc.gfp_mask = gfp & GFP_RECLAIM_MASK;
+    sc.reclaim_idx = (gfp & __GFP_MOVABLE) ? ZONE_MOVABLE : ZONE_NORMAL;  // gfp_zone()
     unsigned int noreclaim = current->flags & PF_MEMALLOC;
     current->flags |= PF_MEMALLOC;
     unsigned long nr = do_try_to_free_pages(&sc);

@@ -80,24 +80,34 @@ std::string vmstat_text() {
         value_line(out, (std::string("nr_") + lru_names[i]).c_str(), global_stat((NodeStat)i));
     value_line(out, "nr_isolated_anon", global_stat(NR_ISOLATED_ANON));
     value_line(out, "nr_isolated_file", global_stat(NR_ISOLATED_FILE));
+    value_line(out, "workingset_refault_anon", ev(WORKINGSET_REFAULT_ANON));
+    value_line(out, "workingset_refault_file", ev(WORKINGSET_REFAULT_FILE));
+    value_line(out, "workingset_activate_anon", ev(WORKINGSET_ACTIVATE_ANON));
+    value_line(out, "workingset_activate_file", ev(WORKINGSET_ACTIVATE_FILE));
     value_line(out, "nr_anon_pages", global_stat(NR_ANON_MAPPED));
     value_line(out, "nr_mapped", global_stat(NR_FILE_MAPPED));
     value_line(out, "nr_file_pages", global_stat(NR_FILE_PAGES));
-    value_line(out, "pswpin", 0);
+    value_line(out, "pswpin", ev(PSWPIN));
     value_line(out, "pswpout", ev(PSWPOUT));
-    value_line(out, "allocstall_normal", ev(ALLOCSTALL));
-    value_line(out, "pgfault", ev(PGFAULT));
+    value_line(out, "allocstall_normal", ev(ALLOCSTALL_NORMAL));
+    value_line(out, "allocstall_movable", ev(ALLOCSTALL_MOVABLE));
     value_line(out, "pgactivate", ev(PGACTIVATE));
     value_line(out, "pgdeactivate", ev(PGDEACTIVATE));
+    value_line(out, "pgfault", ev(PGFAULT));
+    value_line(out, "pgmajfault", ev(PGMAJFAULT));
     value_line(out, "pgrefill", ev(PGREFILL));
     value_line(out, "pgsteal_kswapd", ev(PGSTEAL_KSWAPD));
     value_line(out, "pgsteal_direct", ev(PGSTEAL_DIRECT));
     value_line(out, "pgscan_kswapd", ev(PGSCAN_KSWAPD));
     value_line(out, "pgscan_direct", ev(PGSCAN_DIRECT));
+    value_line(out, "pgscan_anon", ev(PGSCAN_ANON));
+    value_line(out, "pgscan_file", ev(PGSCAN_FILE));
+    value_line(out, "pgsteal_anon", ev(PGSTEAL_ANON));
+    value_line(out, "pgsteal_file", ev(PGSTEAL_FILE));
     return out;
 }
 
-// memcg_stat_show() of the legacy hierarchy, with pgscan and pgsteal beside the v1 events.
+// memcg_stat_show() of the legacy hierarchy.
 std::string memcg_stat_text(struct mem_cgroup *memcg) {
     static const struct {
         const char *name;
@@ -108,11 +118,9 @@ std::string memcg_stat_text(struct mem_cgroup *memcg) {
                  {"writeback", NR_NODE_STATS},    {"swap", NR_SWAP}};
     static const struct {
         const char *name;
-        VmEvent a, b;
+        VmEvent item;
     } events[] = {
-        {"pgpgin", PGPGIN, NR_VM_EVENTS},         {"pgpgout", PGPGOUT, NR_VM_EVENTS},
-        {"pgfault", PGFAULT, NR_VM_EVENTS},       {"pgmajfault", PGMAJFAULT, NR_VM_EVENTS},
-        {"pgscan", PGSCAN_KSWAPD, PGSCAN_DIRECT}, {"pgsteal", PGSTEAL_KSWAPD, PGSTEAL_DIRECT}};
+        {"pgpgin", PGPGIN}, {"pgpgout", PGPGOUT}, {"pgfault", PGFAULT}, {"pgmajfault", PGMAJFAULT}};
     std::string out;
     for (int hier = 0; hier < 2; hier++) {
         std::string prefix = hier ? "total_" : "";
@@ -123,14 +131,12 @@ std::string memcg_stat_text(struct mem_cgroup *memcg) {
             return v < 0 ? 0 : (unsigned long)v;
         };
         auto event = [&](VmEvent e) {
-            if (e == NR_VM_EVENTS)
-                return 0UL;
             return hier ? memcg_events(memcg, e) : memcg_events_local(memcg, e);
         };
         for (const auto &s : stats)
             value_line(out, (prefix + s.name).c_str(), state(s.item) * PAGE_SIZE);
         for (const auto &e : events)
-            value_line(out, (prefix + e.name).c_str(), event(e.a) + event(e.b));
+            value_line(out, (prefix + e.name).c_str(), event(e.item));
         for (int i = 0; i < NR_LRU_LISTS; i++)
             value_line(out, (prefix + lru_names[i]).c_str(), state((NodeStat)i) * PAGE_SIZE);
         if (!hier) {

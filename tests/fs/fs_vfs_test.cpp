@@ -31,7 +31,7 @@ std::vector<std::string> names(const std::string &dir) {
 TEST(VfsTree, Boot_TopLevelDirectories) {
     EXPECT_EQ(names("/"), (std::vector<std::string>{"proc", "sys", "dev"}));
     EXPECT_EQ(names("/sys"), (std::vector<std::string>{"devices", "bus", "class", "fs", "kernel",
-                                                       "module", "firmware"}));
+                                                       "module", "block", "firmware"}));
     const struct {
         const char *path;
         umode_t mode;

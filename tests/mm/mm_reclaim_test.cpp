@@ -15,15 +15,12 @@ namespace {
 
 using mm_test::memcg_stat;
 using mm_test::meminfo;
+using mm_test::vmstat;
 using mm_test::Workload;
+using mm_test::zram_mem_used;
 
-std::atomic<int> forced_balance{-1};
-
-void force_scan_type(void *, char *scan_balance) {
-    int b = forced_balance.load();
-    if (b >= 0)
-        *scan_balance = (char)b;
-}
+using mm_test::force_scan_type;
+using mm_test::forced_balance;
 
 struct page *protected_page;
 void protect_one(void *, struct page *page, bool *should_protect) {
@@ -78,10 +75,13 @@ TEST_F(ReclaimTest, TryToFreeMemCgroupPages_AnonOnlyLeavesFileCounts) {
     fill(w, 2000, 2000);
     auto stat0 = memcg_stat(w.group());
     auto mem0 = meminfo();
+    auto vm0 = vmstat();
+    long zram0 = zram_mem_used();
     forced_balance = 2;  // SCAN_ANON
     unsigned long freed = try_to_free_mem_cgroup_pages(w.memcg(), 512, GFP_KERNEL, true);
     auto stat1 = memcg_stat(w.group());
     auto mem1 = meminfo();
+    auto vm1 = vmstat();
 
     EXPECT_GE(freed, 512u);
     for (const char *k : file_stats)
@@ -94,8 +94,13 @@ TEST_F(ReclaimTest, TryToFreeMemCgroupPages_AnonOnlyLeavesFileCounts) {
                   stat1["active_anon"],
               bytes);
     EXPECT_EQ(stat1["swap"] - stat0["swap"], bytes);
-    EXPECT_EQ(stat1["pgsteal"] - stat0["pgsteal"], (long)freed);
-    EXPECT_EQ(mem1["MemFree"] - mem0["MemFree"], kb);
+    EXPECT_EQ(vm1["pgsteal_anon"] - vm0["pgsteal_anon"], (long)freed);
+    EXPECT_EQ(vm1["pgsteal_file"], vm0["pgsteal_file"]);
+    EXPECT_EQ(vm1["pswpout"] - vm0["pswpout"], (long)freed);
+    // The compressed copies stay in memory.
+    long zram_kb = (zram_mem_used() - zram0) / 1024;
+    EXPECT_GT(zram_kb, 0);
+    EXPECT_EQ(mem1["MemFree"] - mem0["MemFree"], kb - zram_kb);
     EXPECT_EQ(mem0["AnonPages"] - mem1["AnonPages"], kb);
     EXPECT_EQ(mem0["SwapFree"] - mem1["SwapFree"], kb);
 }
@@ -105,10 +110,12 @@ TEST_F(ReclaimTest, TryToFreeMemCgroupPages_FileOnlyLeavesAnonCounts) {
     fill(w, 2000, 2000);
     auto stat0 = memcg_stat(w.group());
     auto mem0 = meminfo();
+    auto vm0 = vmstat();
     forced_balance = 3;  // SCAN_FILE
     unsigned long freed = try_to_free_mem_cgroup_pages(w.memcg(), 512, GFP_KERNEL, true);
     auto stat1 = memcg_stat(w.group());
     auto mem1 = meminfo();
+    auto vm1 = vmstat();
 
     EXPECT_GE(freed, 512u);
     for (const char *k : anon_stats)
@@ -122,7 +129,8 @@ TEST_F(ReclaimTest, TryToFreeMemCgroupPages_FileOnlyLeavesAnonCounts) {
               bytes);
     EXPECT_EQ(mem1["MemFree"] - mem0["MemFree"], kb);
     EXPECT_EQ(mem0["Cached"] - mem1["Cached"], kb);
-    EXPECT_EQ(stat1["total_pgsteal"] - stat0["total_pgsteal"], (long)freed);
+    EXPECT_EQ(vm1["pgsteal_file"] - vm0["pgsteal_file"], (long)freed);
+    EXPECT_EQ(vm1["pgsteal_anon"], vm0["pgsteal_anon"]);
 }
 
 TEST_F(ReclaimTest, TryToFreeMemCgroupPages_NoSwapScansFileOnly) {

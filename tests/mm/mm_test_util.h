@@ -9,11 +9,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <sstream>
 #include <string>
 
 namespace mm_test {
+
+// A tune_scan_type probe that overrides the kernel's scan balance while forced_balance is 0
+// (equal), 1 (fractions), 2 (anon only) or 3 (file only); -1 leaves it alone.
+inline std::atomic<int> forced_balance{-1};
+inline void force_scan_type(void *, char *scan_balance) {
+    int b = forced_balance.load();
+    if (b >= 0)
+        *scan_balance = (char)b;
+}
 
 // "Key: value kB" or "key value" lines into a map.
 inline std::map<std::string, long> read_counters(const std::string &path) {
@@ -40,6 +50,15 @@ inline std::map<std::string, long> meminfo() {
 }
 inline std::map<std::string, long> vmstat() {
     return read_counters("/proc/vmstat");
+}
+// mem_used_total of /sys/block/zram0/mm_stat: bytes of memory holding compressed pages.
+inline long zram_mem_used() {
+    std::string text;
+    EXPECT_GE(sim::vfs::read_file("/sys/block/zram0/mm_stat", &text), 0);
+    std::istringstream in(text);
+    long orig = 0, compr = 0, used = 0;
+    in >> orig >> compr >> used;
+    return used;
 }
 inline std::map<std::string, long> memcg_stat(const std::string &group) {
     return read_counters("/dev/memcg/" + group + "/memory.stat");

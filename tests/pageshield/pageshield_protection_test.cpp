@@ -255,7 +255,7 @@ TEST_F(PageshieldReclaimTest, Reclaim_OverBudgetNotProtected) {
 // Whole-system reclaim (a null group, as the memory service asks for) keeps them too, while
 // the unmapped cache and the scarcely mapped library of the same group go.
 TEST_F(PageshieldReclaimTest, Reclaim_SystemWideKeepsThemToo) {
-    for (int i = 0; i < 64 && (resident(cache(), 512) || resident(few(), kLibPages)); i++)
+    for (int i = 0; i < 256 && (resident(cache(), 512) || resident(few(), kLibPages)); i++)
         try_to_free_mem_cgroup_pages(nullptr, 8192, GFP_KERNEL, true);
     EXPECT_EQ(resident(cache(), 512), 0u);
     EXPECT_EQ(resident(few(), kLibPages), 0u);
