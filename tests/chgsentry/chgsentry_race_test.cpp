@@ -81,6 +81,9 @@ TEST_F(ChgsentryRaceTest, PlugInResetRacesReports) {
             std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     });
+    // On a loaded host the whole run can pass before the thread is first scheduled.
+    while (plugins.load() == 0)
+        std::this_thread::yield();
     for (int i = 0; i < 1200; i++)
         advance(0.1);
     stop = true;
@@ -94,7 +97,6 @@ TEST_F(ChgsentryRaceTest, PlugInResetRacesReports) {
         vbus += t == kVbusOvp;
         lpd += t == kLpd;
     }
-    EXPECT_GE(plugins.load(), 1);
     EXPECT_GE(vbus, 1);
     EXPECT_LE(vbus, 13);
     EXPECT_GE(lpd, 1);

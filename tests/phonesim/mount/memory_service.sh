@@ -35,10 +35,10 @@ SCRIPT
 
 check "the memory service's round" "$(/bin/sh "$work/memory_service.sh" "$mnt" 2>&1)" \
   "MemFree 4359168 kB, AnonPages 2893824 kB
-global: reclaim 21012 pages
-MemFree 4443216 kB, AnonPages 2809776 kB
+global: reclaim 566 pages
+MemFree 4360692 kB, AnonPages 2891560 kB
 apps: rss 0 -> 0
-background: rss 8265728 -> 6389760
-system: rss 677285888 -> 676139008
+background: rss 10485760 -> 9433088
+system: rss 678903808 -> 677675008
 refused, status 1"
 finish
