@@ -1,6 +1,7 @@
 // A node read by a host program through phonesim's FUSE mount (open, read and close, each a
 // system call that goes through the host kernel to the mount's thread and back), against the
 // host kernel's own /proc/loadavg in the same run. The ratio is printed after the runs.
+#include "bench/host_loadavg.h"
 #include "bench/ratio_reporter.h"
 #include "phonesim/fuse_mount.h"
 #include "simkernel/kernel/boot.h"
@@ -19,16 +20,6 @@
 namespace {
 
 std::string mount_dir;
-
-void BM_HostLoadavg(benchmark::State &state) {
-    char buf[256];
-    for (auto _ : state) {
-        int fd = ::open("/proc/loadavg", O_RDONLY);
-        benchmark::DoNotOptimize(::read(fd, buf, sizeof buf));
-        ::close(fd);
-    }
-}
-BENCHMARK(BM_HostLoadavg);
 
 void mount_read(benchmark::State &state, const char *node) {
     std::string path = mount_dir + node;

@@ -6,6 +6,7 @@
 //   - an uncontended simulated mutex, against std::mutex.
 // After the runs, one line per pair gives the ratio of wall-clock times and the bound it is
 // held to (with --benchmark_repetitions=N, of the medians).
+#include "bench/host_loadavg.h"
 #include "bench/ratio_reporter.h"
 #include "simkernel/fs/vfs.h"
 #include "simkernel/kernel/boot.h"
@@ -39,16 +40,6 @@ constexpr const char *kProcNode = "/proc/kswapd_pid";
 constexpr const char *kSysfsNode = "/sys/module/vmassist/zomd/zomdtrigger";
 
 // --- node reads --------------------------------------------------------------------------
-
-void BM_HostLoadavg(benchmark::State &state) {
-    char buf[256];
-    for (auto _ : state) {
-        int fd = ::open("/proc/loadavg", O_RDONLY);
-        benchmark::DoNotOptimize(::read(fd, buf, sizeof buf));
-        ::close(fd);
-    }
-}
-BENCHMARK(BM_HostLoadavg);
 
 void node_read(benchmark::State &state, const char *path) {
     char buf[4096];

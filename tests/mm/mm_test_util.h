@@ -7,6 +7,8 @@
 #include "simkernel/kernel/task.h"
 #include "simkernel/mm/mm_host.h"
 
+#include <platform/trace/hooks/vmscan.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -24,6 +26,22 @@ inline void force_scan_type(void *, char *scan_balance) {
     if (b >= 0)
         *scan_balance = (char)b;
 }
+
+// A test whose reclaim may have its scan balance forced through forced_balance.
+class ForcedScanTypeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
+                                            (void *)force_scan_type, nullptr),
+                  0);
+    }
+    void TearDown() override {
+        forced_balance = -1;
+        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type,
+                                    (void *)force_scan_type, nullptr);
+        tracepoint_synchronize_unregister();
+    }
+};
 
 // "Key: value kB" or "key value" lines into a map.
 inline std::map<std::string, long> read_counters(const std::string &path) {

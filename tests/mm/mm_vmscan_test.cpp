@@ -12,27 +12,13 @@
 
 namespace {
 
-using mm_test::force_scan_type;
 using mm_test::forced_balance;
 using mm_test::memcg_stat;
 using mm_test::meminfo;
 using mm_test::vmstat;
 using mm_test::Workload;
 
-class VmscanTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                                            (void *)force_scan_type, nullptr),
-                  0);
-    }
-    void TearDown() override {
-        forced_balance = -1;
-        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type,
-                                    (void *)force_scan_type, nullptr);
-        tracepoint_synchronize_unregister();
-    }
-};
+using VmscanTest = mm_test::ForcedScanTypeTest;
 
 // First in this file, on the phone as it booted: the lists are balanced and the cold pages
 // are at their tails, so a request for 512 pages frees about 512, not what every group

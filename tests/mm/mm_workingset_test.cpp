@@ -8,25 +8,13 @@
 
 namespace {
 
-using mm_test::force_scan_type;
 using mm_test::forced_balance;
 using mm_test::memcg_stat;
 using mm_test::vmstat;
 using mm_test::Workload;
 
-class WorkingsetTest : public ::testing::Test {
+class WorkingsetTest : public mm_test::ForcedScanTypeTest {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(tracepoint_probe_register(&__tracepoint_android_vh_tune_scan_type,
-                                            (void *)force_scan_type, nullptr),
-                  0);
-    }
-    void TearDown() override {
-        forced_balance = -1;
-        tracepoint_probe_unregister(&__tracepoint_android_vh_tune_scan_type,
-                                    (void *)force_scan_type, nullptr);
-        tracepoint_synchronize_unregister();
-    }
     // Reclaims from memcg until stat of the group reads 0.
     static void reclaim_until(struct mem_cgroup *memcg, const std::string &group,
                               const char *stat) {
