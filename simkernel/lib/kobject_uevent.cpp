@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 
 #include <platform/errno.h>
@@ -24,13 +25,38 @@ const char *const kobject_actions[] = {"add",    "remove",  "change", "move",
 
 std::mutex uevent_lock;
 uint64_t uevent_seqnum;
-std::vector<Uevent> sent;
+std::deque<Uevent> sent;
+std::vector<UeventRecorder *> recorders;
 
 }  // namespace
 
+// Called with uevent_lock held.
+void uevent_deliver(Uevent ev) {
+    for (UeventRecorder *r : recorders)
+        r->received_.push_back(ev);
+    if (sent.size() == kUeventBacklog)
+        sent.pop_front();
+    sent.push_back(std::move(ev));
+}
+
+UeventRecorder::UeventRecorder() {
+    std::lock_guard g(uevent_lock);
+    recorders.push_back(this);
+}
+
+UeventRecorder::~UeventRecorder() {
+    std::lock_guard g(uevent_lock);
+    std::erase(recorders, this);
+}
+
+std::vector<Uevent> UeventRecorder::events() const {
+    std::lock_guard g(uevent_lock);
+    return received_;
+}
+
 std::vector<Uevent> uevents() {
     std::lock_guard g(uevent_lock);
-    return sent;
+    return {sent.begin(), sent.end()};
 }
 
 std::vector<Uevent> uevents_since(uint64_t seq) {
@@ -145,7 +171,7 @@ int kobject_uevent_env(struct kobject *kobj, enum kobject_action action, char *e
         ev.subsystem = subsystem;
         for (int i = 0; i < env->envp_idx; i++)
             ev.env.emplace_back(env->envp[i]);
-        sim::sent.push_back(std::move(ev));
+        sim::uevent_deliver(std::move(ev));
     }
 exit:
     kfree(devpath);

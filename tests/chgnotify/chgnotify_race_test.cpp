@@ -30,6 +30,8 @@ TEST_F(ChgnotifyRaceTest, ReportsAgainstSysfsUnbind_EachSentOnceOrTurnedAway) {
     std::atomic<int> sent{0}, turned_away{0}, wrong{0};
     std::atomic<int> reports{0};
     std::atomic<bool> done{false};
+    // The run sends more uevents than the backlog keeps.
+    sim::UeventRecorder recorder;
     std::vector<std::thread> reporters;
     for (int i = 0; i < kReporters; i++) {
         reporters.emplace_back([&, i] {
@@ -73,7 +75,7 @@ TEST_F(ChgnotifyRaceTest, ReportsAgainstSysfsUnbind_EachSentOnceOrTurnedAway) {
     // Every report that returned 0 sent exactly one uevent, whole.
     std::map<std::string, int> seen;
     // The binds and unbinds send uevents of their own; the reports' are the change events.
-    std::vector<sim::Uevent> evs = uevents();
+    std::vector<sim::Uevent> evs = recorder.events();
     std::erase_if(evs, [](const sim::Uevent &ev) { return ev.action != "change"; });
     for (const sim::Uevent &ev : evs) {
         ASSERT_GE(ev.env.size(), kStandardVars.size() + 2);

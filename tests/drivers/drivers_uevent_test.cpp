@@ -1,5 +1,6 @@
 // Uevents byte for byte: the standard variables, the caller's strings and SEQNUM, and the
-// kernel's limits of 64 variables and 2048 bytes, past which nothing is sent.
+// kernel's limits of 64 variables and 2048 bytes, past which nothing is sent, and the backlog a
+// listener keeps.
 #include "drivers_test_util.h"
 
 #include <cerrno>
@@ -99,6 +100,24 @@ TEST_F(UeventTest, TwoThousandFortyEightBytesAtMost) {
     seqnum = std::string("SEQNUM=" + std::to_string(sim::uevent_next_seq())).size() + 1;
     EXPECT_EQ(send({"P=" + std::string(2048 - used - seqnum - 1 - 2 + 1, 'x')}), -ENOMEM);
     EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(UeventTest, BacklogKeepsTheLatestRecorderKeepsAll) {
+    uint64_t first = sim::uevent_next_seq();
+    size_t n = sim::kUeventBacklog + 5;
+    sim::UeventRecorder recorder;
+    for (size_t i = 0; i < n; i++)
+        ASSERT_EQ(send({"N=" + std::to_string(i)}), 0);
+
+    std::vector<sim::Uevent> kept = sim::uevents();
+    ASSERT_EQ(kept.size(), sim::kUeventBacklog);
+    EXPECT_EQ(kept.front().seqnum, first + 5);
+    EXPECT_EQ(kept.back().seqnum, first + n - 1);
+
+    std::vector<sim::Uevent> all = recorder.events();
+    ASSERT_EQ(all.size(), n);
+    EXPECT_EQ(all.front().seqnum, first);
+    EXPECT_EQ(all.back().env[all.back().env.size() - 2], "N=" + std::to_string(n - 1));
 }
 
 TEST_F(UeventTest, SynthesizedThroughTheUeventFile) {

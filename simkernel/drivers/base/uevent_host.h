@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <cstddef>
 #include <vector>
 
 namespace sim {
@@ -18,7 +19,10 @@ struct Uevent {
     std::vector<std::string> env;
 };
 
-// The uevents sent since boot (or the last uevents_clear()), oldest first.
+// The backlog a listener keeps: at most the latest kUeventBacklog uevents sent since boot (or
+// the last uevents_clear()), oldest first. Older ones are dropped, as a socket buffer that is
+// never drained drops them, so a phone that binds and unbinds for days does not grow without end.
+constexpr size_t kUeventBacklog = 4096;
 std::vector<Uevent> uevents();
 // Those with a sequence number of seq or above.
 std::vector<Uevent> uevents_since(uint64_t seq);
@@ -27,5 +31,20 @@ uint64_t uevent_next_seq();
 void uevents_clear();
 // "KERNEL[75.000000] change   /devices/platform/chgnotify (platform)\nACTION=change\n...\n\n"
 std::string uevent_format(const Uevent &ev);
+
+// Receives every uevent sent while it exists, beyond the backlog's bound: a listener that
+// drains its socket as fast as the kernel sends.
+class UeventRecorder {
+  public:
+    UeventRecorder();
+    ~UeventRecorder();
+    UeventRecorder(const UeventRecorder &) = delete;
+    UeventRecorder &operator=(const UeventRecorder &) = delete;
+    std::vector<Uevent> events() const;
+
+  private:
+    friend void uevent_deliver(Uevent ev);
+    std::vector<Uevent> received_;
+};
 
 }  // namespace sim
