@@ -2,9 +2,9 @@
 // --kernel --property) would have received them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <cstddef>
 #include <vector>
 
 namespace sim {
