@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 wrong("a bundle report answered wrongly", type, ret);
             check_uevents(umark, want, type, ret);
         }
-        fuzz::check_kernel_quiet(mark, "a chgnotify report");
+        fuzz::check_kernel_quiet(&mark, "a chgnotify report");
     }
     // The host's record of uevents would grow without end.
     sim::uevents_clear();

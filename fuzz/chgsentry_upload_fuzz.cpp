@@ -107,6 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::fprintf(stderr, "  got  %s  want %s", got.c_str(), want.c_str());
         fuzz::finding("the uploaded record differs from the text's fields");
     }
-    fuzz::check_kernel_quiet(mark, "an upload");
+    fuzz::check_kernel_quiet(&mark, "an upload");
     return 0;
 }

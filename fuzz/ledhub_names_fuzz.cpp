@@ -207,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     end_registrations();
     if (!refused)
-        fuzz::check_kernel_quiet(mark, "a ledhub input");
+        fuzz::check_kernel_quiet(&mark, "a ledhub input");
     g_names.clear();
     return 0;
 }

@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (const char *t : kTunables)
             read_node(kDir + t);
         read_node("/proc/zo_mapped_protect_show");
-        fuzz::check_kernel_quiet(mark, "a pageshield input");
+        fuzz::check_kernel_quiet(&mark, "a pageshield input");
     }
     return 0;
 }

@@ -21,8 +21,9 @@ struct task_struct *user_task();
 // reports, lockdep splats, bad seq_file counts. A target aborts on one, so it is a finding.
 uint64_t log_mark();
 std::vector<std::string> kernel_problems_since(uint64_t mark);
-// Aborts with the lines when there are any (the input is then saved by libFuzzer).
-void check_kernel_quiet(uint64_t mark, std::string_view what);
+// Aborts with the lines when there are any since *mark (the input is then saved by libFuzzer);
+// otherwise moves *mark past what it looked at, so each check reads only what is new.
+void check_kernel_quiet(uint64_t *mark, std::string_view what);
 
 // Prints why and aborts: a wrong result the sanitizers cannot see.
 [[noreturn]] void finding(std::string_view what);

@@ -2,6 +2,7 @@
 // areas start: filesystems first, then the scheduler's boot tasks, then the module loader.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,8 @@ struct BootParams {
     uint64_t swap_bytes = 4ULL << 30;       // the zram device
     int64_t wall_clock_start = 1796716800;  // 2026-12-08 08:00:00 UTC
     std::string model = "phonesim";
+    // How many of the default phone's apps run at boot, in their order (all of them unless set).
+    unsigned int boot_apps = UINT_MAX;
 };
 
 // Starts every area; once per process until kernel_shutdown(). false (and nothing started)

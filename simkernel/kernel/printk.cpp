@@ -112,11 +112,10 @@ std::vector<LogRecord> log_records() {
 std::vector<LogRecord> log_records_since(uint64_t seq) {
     Log &l = log();
     std::lock_guard g(l.lock);
-    std::vector<LogRecord> out;
-    for (const LogRecord &r : l.records)
-        if (r.seq >= seq)
-            out.push_back(r);
-    return out;
+    // Oldest first, so the records since seq are a tail the search finds without a walk.
+    auto first = std::partition_point(l.records.begin(), l.records.end(),
+                                      [seq](const LogRecord &r) { return r.seq < seq; });
+    return {first, l.records.end()};
 }
 
 std::vector<std::string> log_texts_since(uint64_t seq) {

@@ -20,7 +20,7 @@ void page_alloc_init(uint64_t ram_bytes);
 void page_alloc_shutdown();
 void memory_shutdown();
 void kswapd_set_task(struct task_struct *t);
-void populate_default_phone(uint64_t ram_bytes);
+void populate_default_phone(uint64_t ram_bytes, unsigned int boot_apps);
 }  // namespace sim::mm
 
 namespace sim {
@@ -56,7 +56,7 @@ void mm_boot(const BootParams &params) {
     mm::zram_sysfs_boot();
     mm::cgroup_fs_boot();
     mm_up = true;
-    mm::populate_default_phone(params.ram_bytes);
+    mm::populate_default_phone(params.ram_bytes, params.boot_apps);
 }
 
 void mm_shutdown() {

@@ -7,6 +7,7 @@
 #include <platform/memcontrol.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -110,7 +111,7 @@ uint32_t next_rand(uint32_t *state) {
 
 }  // namespace
 
-void populate_default_phone(uint64_t ram_bytes) {
+void populate_default_phone(uint64_t ram_bytes, unsigned int boot_apps) {
     // Pages per MiB of the default phone, scaled to this phone's RAM.
     const unsigned long per_mib = (256UL * ram_bytes) / (8ULL << 30);
     if (!per_mib)
@@ -152,8 +153,9 @@ void populate_default_phone(uint64_t ram_bytes) {
                 mm_file_read(f.path, f.mib * per_mib);
     }
 
-    unsigned int uid = 10010;
-    for (const char *app : apps) {
+    for (unsigned int i = 0; i < std::size(apps) && i < boot_apps; i++) {
+        const char *app = apps[i];
+        unsigned int uid = 10010 + i;
         std::string group = "apps/uid_" + std::to_string(uid);
         memcg_mkdir(group);
         // As Android names app processes: the last 15 characters of the package name.
@@ -166,7 +168,6 @@ void populate_default_phone(uint64_t ram_bytes) {
         mm_map_file(t, apk, (2 + next_rand(&seed) % 8) * per_mib);
         mm_fault_anon(t, (24 + next_rand(&seed) % 72) * per_mib);
         mm_age_anon(t, 50, 5 + next_rand(&heat) % 40);
-        uid++;
     }
 
     // Page cache nobody maps: media scanned, logs and databases read by the system.
