@@ -25,7 +25,7 @@ void page_should_be_protect(void *, struct page *page, bool *should_protect) {
     *should_protect = zo_should_protect(page);
 }
 
-// The kernel holds the vector's LRU lock around this call, so the lists stand still; the
+// The kernel holds the node's LRU lock around this call, so the lists stand still; the
 // module's lock only keeps two walks from adding at once. The LRU lock is held with interrupts
 // off, so the walk restores the interrupt state it found instead of turning them on under it.
 // The kind is the list's, and a compound page counts once per widely mapped sub-page.

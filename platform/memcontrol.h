@@ -41,6 +41,10 @@ static inline struct lruvec *mem_cgroup_lruvec(struct mem_cgroup *memcg, struct 
     return &memcg->nodeinfo[0]->lruvec;
 }
 
+static inline struct pglist_data *lruvec_pgdat(struct lruvec *lruvec) {
+    return lruvec->pgdat;
+}
+
 static inline bool mem_cgroup_is_root(struct mem_cgroup *memcg) {
     return memcg == root_mem_cgroup;
 }

@@ -33,14 +33,25 @@ static inline bool is_active_lru(enum lru_list lru) {
 
 #define ANON_AND_FILE 2
 
-struct pglist_data;
+struct page;
+
+// A memory node (pg_data_t); the phone has one. Its lru_lock guards the LRU lists of every
+// memory cgroup on the node and their sizes, and is taken with interrupts disabled.
+typedef struct pglist_data {
+    spinlock_t lru_lock;
+} pg_data_t;
+
+extern "C" struct pglist_data contig_page_data;
+#define NODE_DATA(nid) (&contig_page_data)
+
+static inline struct pglist_data *page_pgdat(const struct page *) {
+    return NODE_DATA(0);
+}
 
 // One memory cgroup's pages on one node. The lists hold head and ordinary pages, linked
-// through page->lru, most recently added first. lru_lock guards the lists and the sizes; it is
-// taken with interrupts disabled, as the kernel takes its LRU lock.
+// through page->lru, most recently added first, under the node's lru_lock.
 struct lruvec {
     struct list_head lists[NR_LRU_LISTS];
-    spinlock_t lru_lock;
     // Pages (not entries: a compound page counts its base pages) on each list.
     unsigned long lru_size[NR_LRU_LISTS];
     // Cost of reclaiming each kind: pages rotated or refaulted, balancing get_scan_count().

@@ -46,7 +46,7 @@ struct mem_cgroup *memcg_alloc(struct mem_cgroup *parent, std::string name) {
     struct lruvec *lruvec = &h->node.lruvec;
     enum lru_list lru;
     for_each_lru(lru) INIT_LIST_HEAD(&lruvec->lists[lru]);
-    spin_lock_init(&lruvec->lru_lock);
+    lruvec->pgdat = NODE_DATA(0);
     h->name = std::move(name);
     h->parent = parent;
     h->serial = next_serial++;
@@ -215,19 +215,18 @@ void memcg_reparent(struct mem_cgroup *memcg) {
     struct mem_cgroup *parent = memcg->sim_host->parent;
     struct lruvec *from = mem_cgroup_lruvec(memcg, nullptr),
                   *to = mem_cgroup_lruvec(parent, nullptr);
-    spin_lock_irq(&from->lru_lock);
+    struct pglist_data *pgdat = lruvec_pgdat(from);
+    spin_lock_irq(&pgdat->lru_lock);
     enum lru_list lru;
     for_each_lru(lru) {
         struct page *page, *next;
         list_for_each_entry_safe(page, next, &from->lists[lru], lru) {
             del_page_from_lru_list(page, from, lru);
             page->mem_cgroup = parent;
-            spin_lock(&to->lru_lock);
             add_page_to_lru_list(page, to, lru);
-            spin_unlock(&to->lru_lock);
         }
     }
-    spin_unlock_irq(&from->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
     // Pages off the LRU (mapped pages being freed cannot be: big_lock is held) follow too.
     for (int i = 0; i < NR_NODE_STATS; i++) {
         long v = memcg->sim_host->local.stat[i].exchange(0);

@@ -255,13 +255,13 @@ static void clear_page_mlock(struct page *page) {
     // isolate_lru_page() from the unevictable list, then back onto an evictable one.
     if (!PageLRU(page))
         return;
-    struct lruvec *lruvec = page_lruvec(page);
-    spin_lock_irq(&lruvec->lru_lock);
+    struct pglist_data *pgdat = page_pgdat(page);
+    spin_lock_irq(&pgdat->lru_lock);
     get_page(page);
     ClearPageLRU(page);
-    del_page_from_lru_list(page, lruvec, page_lru(page));
+    del_page_from_lru_list(page, page_lruvec(page), page_lru(page));
     ClearPageUnevictable(page);
-    spin_unlock_irq(&lruvec->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
     putback_lru_page(page);
 }
 

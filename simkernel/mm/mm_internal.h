@@ -72,7 +72,8 @@ struct Counters {
 
 // Serialises changes to address spaces, the page cache, rmap, memcg membership and the group
 // hierarchy (the kernel's mmap_lock, i_mmap lock, page table locks and cgroup_mutex). Page
-// reclaim holds it while it works on isolated pages. LRU lists have their own lru_lock.
+// reclaim holds it while it works on isolated pages. LRU lists are under the node's lru_lock, taken
+// after it.
 std::recursive_mutex &big_lock();
 
 // --- page allocator (page_alloc.cpp) ---
@@ -120,7 +121,7 @@ void memcg_reparent(struct mem_cgroup *memcg);
 // --- LRU (swap.cpp) ---
 enum lru_list page_lru(struct page *page);
 bool page_evictable(struct page *page);
-// Caller holds lruvec->lru_lock.
+// Caller holds the node's lru_lock.
 void update_lru_size(struct lruvec *lruvec, enum lru_list lru, long nr);
 void add_page_to_lru_list(struct page *page, struct lruvec *lruvec, enum lru_list lru);
 void del_page_from_lru_list(struct page *page, struct lruvec *lruvec, enum lru_list lru);

@@ -16,6 +16,7 @@ extern "C" {
 __attribute__((visibility("default"))) atomic_long_t _totalram_pages;
 __attribute__((visibility("default"))) struct page *mem_map;
 __attribute__((visibility("default"))) unsigned long max_mapnr;
+struct pglist_data contig_page_data = {__SPIN_LOCK_UNLOCKED(lru_lock)};
 }
 
 namespace sim::mm {

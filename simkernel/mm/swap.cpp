@@ -28,23 +28,26 @@ void update_lru_size(struct lruvec *lruvec, enum lru_list lru, long nr) {
     mod_memcg_state(lruvec_memcg(lruvec), (NodeStat)((int)NR_INACTIVE_ANON + (int)lru), nr);
 }
 
-// Caller holds lruvec->lru_lock.
+// Caller holds the node's lru_lock.
 void add_page_to_lru_list(struct page *page, struct lruvec *lruvec, enum lru_list lru) {
     trace_android_vh_add_page_to_lrulist(page, false, lru);
     update_lru_size(lruvec, lru, thp_nr_pages(page));
     list_add(&page->lru, &lruvec->lists[lru]);
 }
 
-// Caller holds lruvec->lru_lock.
+// Caller holds the node's lru_lock.
 void del_page_from_lru_list(struct page *page, struct lruvec *lruvec, enum lru_list lru) {
     trace_android_vh_del_page_from_lrulist(page, false, lru);
     list_del(&page->lru);
     update_lru_size(lruvec, lru, -(long)thp_nr_pages(page));
 }
 
+// The page's group is looked up under the node's lock, which reparenting holds while it moves
+// pages, so the page is put on and counted in the group it belongs to.
 void lru_cache_add(struct page *page) {
+    struct pglist_data *pgdat = page_pgdat(page);
+    spin_lock_irq(&pgdat->lru_lock);
     struct lruvec *lruvec = page_lruvec(page);
-    spin_lock_irq(&lruvec->lru_lock);
     SetPageLRU(page);
     enum lru_list lru;
     if (page_evictable(page)) {
@@ -56,7 +59,7 @@ void lru_cache_add(struct page *page) {
         lru = LRU_UNEVICTABLE;
     }
     add_page_to_lru_list(page, lruvec, lru);
-    spin_unlock_irq(&lruvec->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
 }
 
 void putback_lru_page(struct page *page) {
@@ -65,8 +68,9 @@ void putback_lru_page(struct page *page) {
 }
 
 void activate_page(struct page *page) {
+    struct pglist_data *pgdat = page_pgdat(page);
+    spin_lock_irq(&pgdat->lru_lock);
     struct lruvec *lruvec = page_lruvec(page);
-    spin_lock_irq(&lruvec->lru_lock);
     if (PageLRU(page) && !PageActive(page) && !PageUnevictable(page)) {
         enum lru_list lru = page_lru(page);
         del_page_from_lru_list(page, lruvec, lru);
@@ -75,7 +79,7 @@ void activate_page(struct page *page) {
         count_vm_events(PGACTIVATE, thp_nr_pages(page));
         count_memcg_events(lruvec_memcg(lruvec), PGACTIVATE, thp_nr_pages(page));
     }
-    spin_unlock_irq(&lruvec->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
 }
 
 void mark_page_accessed(struct page *page) {
@@ -127,11 +131,12 @@ void put_page(struct page *page) {
         abort();
     }
     if (PageLRU(page)) {
-        struct lruvec *lruvec = page_lruvec(page);
-        spin_lock_irq(&lruvec->lru_lock);
-        del_page_from_lru_list(page, lruvec, page_lru(page));
+        struct pglist_data *pgdat = page_pgdat(page);
+        unsigned long flags;
+        spin_lock_irqsave(&pgdat->lru_lock, flags);
+        del_page_from_lru_list(page, page_lruvec(page), page_lru(page));
         ClearPageLRU(page);
-        spin_unlock_irq(&lruvec->lru_lock);
+        spin_unlock_irqrestore(&pgdat->lru_lock, flags);
     }
     ClearPageActive(page);
     ClearPageUnevictable(page);

@@ -131,9 +131,9 @@ unsigned long move_pages_to_lru(struct lruvec *lruvec, struct list_head *list) {
         struct page *page = lru_to_page(list);
         list_del(&page->lru);
         if (!page_evictable(page)) {
-            spin_unlock_irq(&lruvec->lru_lock);
+            spin_unlock_irq(&lruvec_pgdat(lruvec)->lru_lock);
             putback_lru_page(page);
-            spin_lock_irq(&lruvec->lru_lock);
+            spin_lock_irq(&lruvec_pgdat(lruvec)->lru_lock);
             continue;
         }
         SetPageLRU(page);
@@ -151,14 +151,14 @@ unsigned long move_pages_to_lru(struct lruvec *lruvec, struct list_head *list) {
         }
     }
     if (!list_empty(&pages_to_free)) {
-        spin_unlock_irq(&lruvec->lru_lock);
+        spin_unlock_irq(&lruvec_pgdat(lruvec)->lru_lock);
         while (!list_empty(&pages_to_free)) {
             struct page *page = lru_to_page(&pages_to_free);
             list_del(&page->lru);
             mem_cgroup_uncharge(page);
             free_pages_ref0(page);
         }
-        spin_lock_irq(&lruvec->lru_lock);
+        spin_lock_irq(&lruvec_pgdat(lruvec)->lru_lock);
     }
     return nr_moved;
 }
@@ -269,9 +269,10 @@ unsigned long shrink_inactive_list(unsigned long nr_to_scan, struct lruvec *lruv
     LIST_HEAD(page_list);
     bool file = is_file_lru(lru);
     struct mem_cgroup *memcg = lruvec_memcg(lruvec);
+    struct pglist_data *pgdat = lruvec_pgdat(lruvec);
     unsigned long nr_scanned, nr_pageout = 0;
 
-    spin_lock_irq(&lruvec->lru_lock);
+    spin_lock_irq(&pgdat->lru_lock);
     unsigned long nr_taken = isolate_lru_pages(nr_to_scan, lruvec, &page_list, &nr_scanned, lru);
     mod_memcg_state(memcg, (NodeStat)(NR_ISOLATED_ANON + file), (long)nr_taken);
     VmEvent item = current_is_kswapd() ? PGSCAN_KSWAPD : PGSCAN_DIRECT;
@@ -279,13 +280,13 @@ unsigned long shrink_inactive_list(unsigned long nr_to_scan, struct lruvec *lruv
         count_vm_events(item, nr_scanned);
     count_memcg_events(memcg, item, nr_scanned);
     count_vm_events((VmEvent)(PGSCAN_ANON + file), nr_scanned);
-    spin_unlock_irq(&lruvec->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
     if (nr_taken == 0)
         return 0;
 
     unsigned long nr_reclaimed = shrink_page_list(&page_list, sc, memcg, &nr_pageout);
 
-    spin_lock_irq(&lruvec->lru_lock);
+    spin_lock_irq(&pgdat->lru_lock);
     move_pages_to_lru(lruvec, &page_list);
     mod_memcg_state(memcg, (NodeStat)(NR_ISOLATED_ANON + file), -(long)nr_taken);
     item = current_is_kswapd() ? PGSTEAL_KSWAPD : PGSTEAL_DIRECT;
@@ -293,8 +294,8 @@ unsigned long shrink_inactive_list(unsigned long nr_to_scan, struct lruvec *lruv
         count_vm_events(item, nr_reclaimed);
     count_memcg_events(memcg, item, nr_reclaimed);
     count_vm_events((VmEvent)(PGSTEAL_ANON + file), nr_reclaimed);
-    spin_unlock_irq(&lruvec->lru_lock);
     lru_note_cost(lruvec, file, nr_pageout);
+    spin_unlock_irq(&pgdat->lru_lock);
     return nr_reclaimed;
 }
 
@@ -305,15 +306,16 @@ void shrink_active_list(unsigned long nr_to_scan, struct lruvec *lruvec, scan_co
     LIST_HEAD(l_inactive);
     bool file = is_file_lru(lru);
     struct mem_cgroup *memcg = lruvec_memcg(lruvec);
+    struct pglist_data *pgdat = lruvec_pgdat(lruvec);
     unsigned long nr_scanned;
 
-    spin_lock_irq(&lruvec->lru_lock);
+    spin_lock_irq(&pgdat->lru_lock);
     unsigned long nr_taken = isolate_lru_pages(nr_to_scan, lruvec, &l_hold, &nr_scanned, lru);
     mod_memcg_state(memcg, (NodeStat)(NR_ISOLATED_ANON + file), (long)nr_taken);
     if (!cgroup_reclaim(sc))
         count_vm_events(PGREFILL, nr_scanned);
     count_memcg_events(memcg, PGREFILL, nr_scanned);
-    spin_unlock_irq(&lruvec->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
 
     while (!list_empty(&l_hold)) {
         struct page *page = lru_to_page(&l_hold);
@@ -338,13 +340,13 @@ void shrink_active_list(unsigned long nr_to_scan, struct lruvec *lruvec, scan_co
         list_add(&page->lru, &l_inactive);
     }
 
-    spin_lock_irq(&lruvec->lru_lock);
+    spin_lock_irq(&pgdat->lru_lock);
     move_pages_to_lru(lruvec, &l_active);
     unsigned long nr_deactivate = move_pages_to_lru(lruvec, &l_inactive);
     count_vm_events(PGDEACTIVATE, nr_deactivate);
     count_memcg_events(memcg, PGDEACTIVATE, nr_deactivate);
     mod_memcg_state(memcg, (NodeStat)(NR_ISOLATED_ANON + file), -(long)nr_taken);
-    spin_unlock_irq(&lruvec->lru_lock);
+    spin_unlock_irq(&pgdat->lru_lock);
 }
 
 bool inactive_is_low(struct lruvec *lruvec, enum lru_list inactive_lru) {
@@ -682,16 +684,18 @@ __attribute__((visibility("default"))) unsigned long try_to_free_mem_cgroup_page
     return nr;
 }
 
-// The lists cannot change during the hook: every list change takes the lruvec's lock. It is
-// held with interrupts enabled, as the probe may disable and re-enable them itself.
+// The lists cannot change during the hook: every list change takes the node's lru_lock, held
+// with interrupts disabled across the walk of every group. The hierarchy's lock is taken first,
+// as reclaim takes them, so that the group walk inside cannot wait on reclaim.
 __attribute__((visibility("default"))) void do_traversal_all_lruvec(void) {
+    std::lock_guard hierarchy(sim::mm::big_lock());
+    struct pglist_data *pgdat = NODE_DATA(0);
+    spin_lock_irq(&pgdat->lru_lock);
     struct mem_cgroup *memcg = mem_cgroup_iter(nullptr, nullptr, nullptr);
     do {
-        struct lruvec *lruvec = mem_cgroup_lruvec(memcg, nullptr);
-        spin_lock(&lruvec->lru_lock);
-        trace_android_vh_do_traversal_lruvec(lruvec);
-        spin_unlock(&lruvec->lru_lock);
+        trace_android_vh_do_traversal_lruvec(mem_cgroup_lruvec(memcg, pgdat));
     } while ((memcg = mem_cgroup_iter(nullptr, memcg, nullptr)));
+    spin_unlock_irq(&pgdat->lru_lock);
 }
 
 }  // extern "C"

@@ -186,11 +186,12 @@ std::atomic<int> walks{0};
 std::atomic<bool> walk_ok{true};
 void on_walk(void *, struct lruvec *lruvec) {
     walks++;
-    if (!spin_is_locked(&lruvec->lru_lock) || irqs_disabled())
+    if (lruvec_pgdat(lruvec) != NODE_DATA(0) || !spin_is_locked(&NODE_DATA(0)->lru_lock) ||
+        !irqs_disabled())
         walk_ok = false;
 }
 
-TEST(TraversalTest, DoTraversalAllLruvec_OncePerGroupLockedIrqsOn) {
+TEST(TraversalTest, DoTraversalAllLruvec_OncePerGroupUnderTheNodeLockIrqsOff) {
     int groups = 0;
     for (struct mem_cgroup *m = mem_cgroup_iter(nullptr, nullptr, nullptr); m;
          m = mem_cgroup_iter(nullptr, m, nullptr))

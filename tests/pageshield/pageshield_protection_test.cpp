@@ -114,7 +114,7 @@ struct SyntheticLruvec {
     SyntheticLruvec() {
         for (auto &l : v.lists)
             INIT_LIST_HEAD(&l);
-        spin_lock_init(&v.lru_lock);
+        v.pgdat = NODE_DATA(0);
     }
     void add(struct page *page, enum lru_list lru) { list_add_tail(&page->lru, &v.lists[lru]); }
 };
@@ -171,8 +171,8 @@ TEST_F(PageshieldWalkTest, Walk_CountsByListAndSubPage) {
     EXPECT_EQ(walked(v), std::make_pair(2L, 9L));
 }
 
-// The kernel may call the walk with interrupts already off (it holds the LRU lock as 5.10
-// does): the walk leaves them off.
+// The kernel calls the walk with interrupts off, under the node's LRU lock: the walk leaves
+// them off.
 TEST_F(PageshieldWalkTest, Walk_KeepsInterruptsOffWhenCalledWithThemOff) {
     SyntheticLruvec v;
     SyntheticPages p(1, LRU, 20);

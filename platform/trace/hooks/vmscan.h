@@ -12,5 +12,6 @@ DECLARE_HOOK(android_vh_tune_scan_type, TP_PROTO(char *scan_balance), TP_ARGS(sc
 // list instead of being deactivated or reclaimed.
 DECLARE_HOOK(android_vh_page_should_be_protected, TP_PROTO(struct page *page, bool *should_protect),
              TP_ARGS(page, should_protect));
-// do_traversal_all_lruvec(): once per LRU vector, under its LRU lock with interrupts enabled.
+// do_traversal_all_lruvec(): once per LRU vector, under the node's lru_lock with interrupts
+// disabled.
 DECLARE_HOOK(android_vh_do_traversal_lruvec, TP_PROTO(struct lruvec *lruvec), TP_ARGS(lruvec));
