@@ -125,15 +125,16 @@ unsigned long isolate_lru_pages(unsigned long nr_to_scan, struct lruvec *lruvec,
 // Puts isolated pages back on their lists, dropping the isolation reference. Caller holds
 // lru_lock; returns the pages moved.
 unsigned long move_pages_to_lru(struct lruvec *lruvec, struct list_head *list) {
+    struct pglist_data *pgdat = lruvec_pgdat(lruvec);
     unsigned long nr_moved = 0;
     LIST_HEAD(pages_to_free);
     while (!list_empty(list)) {
         struct page *page = lru_to_page(list);
         list_del(&page->lru);
         if (!page_evictable(page)) {
-            spin_unlock_irq(&lruvec_pgdat(lruvec)->lru_lock);
+            spin_unlock_irq(&pgdat->lru_lock);
             putback_lru_page(page);
-            spin_lock_irq(&lruvec_pgdat(lruvec)->lru_lock);
+            spin_lock_irq(&pgdat->lru_lock);
             continue;
         }
         SetPageLRU(page);
@@ -151,14 +152,14 @@ unsigned long move_pages_to_lru(struct lruvec *lruvec, struct list_head *list) {
         }
     }
     if (!list_empty(&pages_to_free)) {
-        spin_unlock_irq(&lruvec_pgdat(lruvec)->lru_lock);
+        spin_unlock_irq(&pgdat->lru_lock);
         while (!list_empty(&pages_to_free)) {
             struct page *page = lru_to_page(&pages_to_free);
             list_del(&page->lru);
             mem_cgroup_uncharge(page);
             free_pages_ref0(page);
         }
-        spin_lock_irq(&lruvec_pgdat(lruvec)->lru_lock);
+        spin_lock_irq(&pgdat->lru_lock);
     }
     return nr_moved;
 }
